@@ -2,6 +2,7 @@
 BUILD ?= build
 ARGS ?=
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build run test bench clean
 
