@@ -1,1 +1,202 @@
 #include "physics.h"
+#include "physics_paths.h"
+
+#include <cmath>
+
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
+#define PHYSICS_X86 1
+#include <immintrin.h>
+#endif
+
+// Float expressions must be evaluated in float, never wider, or builds differ.
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
+#error "the kernel needs float arithmetic in float registers (SSE2, not x87)"
+#endif
+
+namespace {
+
+// Particles are handled as runs of six floats; the record has no padding.
+static_assert(sizeof(TCVerlet) == 6 * sizeof(float), "TCVerlet is six floats");
+
+// One particle, one axis: the order of the operations is part of the result.
+inline float verlet_axis(float cur, float old, float acc, float ratio, float dt2) {
+    return ((cur - old) * ratio + cur) + acc * dt2;
+}
+
+void step_scalar(float* f, unsigned n, float ratio, float dt2) {
+    for (unsigned i = 0; i < n; ++i, f += 6) {
+        const float nx = verlet_axis(f[0], f[2], f[4], ratio, dt2);
+        const float ny = verlet_axis(f[1], f[3], f[5], ratio, dt2);
+        f[2] = f[0];
+        f[3] = f[1];
+        f[4] = 0.0f;
+        f[5] = 0.0f;
+        f[0] = nx;
+        f[1] = ny;
+    }
+}
+
+#if PHYSICS_X86
+// Two particles are twelve floats, three SSE registers:
+//   c0 = x0 y0 ox0 oy0   c1 = ax0 ay0 x1 y1   c2 = ox1 oy1 ax1 ay1
+// Gathering the current, old and acceleration pairs into one register each
+// lets one set of four operations move both particles.
+struct Quad { __m128 a, b, c; };
+
+inline Quad step_two(__m128 c0, __m128 c1, __m128 c2, __m128 ratio, __m128 dt2) {
+    const __m128 cur = _mm_shuffle_ps(c0, c1, _MM_SHUFFLE(3, 2, 1, 0));
+    const __m128 old = _mm_shuffle_ps(c0, c2, _MM_SHUFFLE(1, 0, 3, 2));
+    const __m128 acc = _mm_shuffle_ps(c1, c2, _MM_SHUFFLE(3, 2, 1, 0));
+    const __m128 np = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(cur, old), ratio), cur),
+                                 _mm_mul_ps(acc, dt2));
+    const __m128 z = _mm_setzero_ps();
+    return Quad{_mm_movelh_ps(np, c0),                               // x0' y0' x0 y0
+                _mm_shuffle_ps(z, np, _MM_SHUFFLE(3, 2, 1, 0)),      // 0 0 x1' y1'
+                _mm_shuffle_ps(c1, z, _MM_SHUFFLE(1, 0, 3, 2))};     // x1 y1 0 0
+}
+
+void step_sse2(float* f, unsigned n, float ratio, float dt2) {
+    const __m128 r = _mm_set1_ps(ratio), d = _mm_set1_ps(dt2);
+    unsigned i = 0;
+    for (; i + 2 <= n; i += 2, f += 12) {
+        const Quad q = step_two(_mm_loadu_ps(f), _mm_loadu_ps(f + 4), _mm_loadu_ps(f + 8), r, d);
+        _mm_storeu_ps(f, q.a);
+        _mm_storeu_ps(f + 4, q.b);
+        _mm_storeu_ps(f + 8, q.c);
+    }
+    step_scalar(f, n - i, ratio, dt2);
+}
+
+// Four particles are 24 floats, three AVX registers. They are regrouped so
+// each 128-bit half holds two whole particles laid out as in the SSE2 path,
+// moved with the same shuffles, and put back.
+__attribute__((target("avx2")))
+void step_avx2(float* f, unsigned n, float ratio, float dt2) {
+    const __m256 r = _mm256_set1_ps(ratio), d = _mm256_set1_ps(dt2);
+    const __m256 z = _mm256_setzero_ps();
+    unsigned i = 0;
+    for (; i + 4 <= n; i += 4, f += 24) {
+        const __m256 a = _mm256_loadu_ps(f);
+        const __m256 b = _mm256_loadu_ps(f + 8);
+        const __m256 c = _mm256_loadu_ps(f + 16);
+        const __m256 c0 = _mm256_blend_ps(a, b, 0xF0);           // floats 0-3 | 12-15
+        const __m256 c1 = _mm256_permute2f128_ps(a, c, 0x21);    // floats 4-7 | 16-19
+        const __m256 c2 = _mm256_blend_ps(b, c, 0xF0);           // floats 8-11 | 20-23
+        const __m256 cur = _mm256_shuffle_ps(c0, c1, _MM_SHUFFLE(3, 2, 1, 0));
+        const __m256 old = _mm256_shuffle_ps(c0, c2, _MM_SHUFFLE(1, 0, 3, 2));
+        const __m256 acc = _mm256_shuffle_ps(c1, c2, _MM_SHUFFLE(3, 2, 1, 0));
+        const __m256 np = _mm256_add_ps(
+            _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(cur, old), r), cur),
+            _mm256_mul_ps(acc, d));
+        const __m256 o0 = _mm256_shuffle_ps(np, c0, _MM_SHUFFLE(1, 0, 1, 0));
+        const __m256 o1 = _mm256_shuffle_ps(z, np, _MM_SHUFFLE(3, 2, 1, 0));
+        const __m256 o2 = _mm256_shuffle_ps(c1, z, _MM_SHUFFLE(1, 0, 3, 2));
+        _mm256_storeu_ps(f, _mm256_permute2f128_ps(o0, o1, 0x20));
+        _mm256_storeu_ps(f + 8, _mm256_blend_ps(o2, o0, 0xF0));
+        _mm256_storeu_ps(f + 16, _mm256_permute2f128_ps(o1, o2, 0x31));
+    }
+    step_sse2(f, n - i, ratio, dt2);
+}
+#endif
+
+typedef void (*StepFn)(float*, unsigned, float, float);
+
+StepFn step_fn(int path) {
+    switch (path) {
+#if PHYSICS_X86
+    case PHYSICS_PATH_SSE2: return step_sse2;
+    case PHYSICS_PATH_AVX2: return step_avx2;
+#endif
+    default: return step_scalar;
+    }
+}
+
+int pick_path() {
+    for (int p = PHYSICS_PATH_COUNT - 1; p > PHYSICS_PATH_SCALAR; --p)
+        if (physics_path_available(p)) return p;
+    return PHYSICS_PATH_SCALAR;
+}
+
+// Chosen once; function-local statics are initialised thread-safely.
+StepFn selected_step() {
+    static const StepFn fn = step_fn(pick_path());
+    return fn;
+}
+
+float run_step(StepFn fn, float dt, float prev_dt, TCVerlet* particles, unsigned count) {
+    const float dt2 = dt * dt;
+    // prev_dt of 0, below 0 or NaN means no previous step: start at rest.
+    const float ratio = prev_dt > 0.0f ? dt / prev_dt : 0.0f;
+    if (count != 0) fn(&particles->x, count, ratio, dt2);
+    return dt;
+}
+
+}  // namespace
+
+const char* physics_path_name(int path) {
+    switch (path) {
+    case PHYSICS_PATH_SCALAR: return "scalar";
+    case PHYSICS_PATH_SSE2: return "sse2";
+    case PHYSICS_PATH_AVX2: return "avx2";
+    default: return "unknown";
+    }
+}
+
+bool physics_path_available(int path) {
+    switch (path) {
+    case PHYSICS_PATH_SCALAR: return true;
+#if PHYSICS_X86
+    case PHYSICS_PATH_SSE2: return true;
+    case PHYSICS_PATH_AVX2: return __builtin_cpu_supports("avx2") != 0;
+#endif
+    default: return false;
+    }
+}
+
+int physics_selected_path() {
+    static const int path = pick_path();
+    return path;
+}
+
+float update_physics_path(int path, float dt, float prev_dt, TCVerlet* particles,
+                          unsigned count) {
+    const StepFn fn = physics_path_available(path) ? step_fn(path) : step_scalar;
+    return run_step(fn, dt, prev_dt, particles, count);
+}
+
+float update_physics(float dt, float prev_dt, TCVerlet* particles, unsigned count) {
+    return run_step(selected_step(), dt, prev_dt, particles, count);
+}
+
+float clen(float x1, float y1, float x2, float y2) {
+    const float dx = std::fabs(x2 - x1);
+    const float dy = std::fabs(y2 - y1);
+    // Written as bit patterns so no compiler or parser can round them differently.
+    const float k_short = 0x1.a3d70ap-2f;  // 0.41f, bits 0x3ED1EB85
+    const float k_long = 0x1.e1eafep-1f;   // 0.941246f, bits 0x3F70F57F
+    if (dy > dx) return k_short * dx + k_long * dy;
+    return k_short * dy + k_long * dx;  // also when either is NaN
+}
+
+float spring_force(TCVerlet& a, TCVerlet& b, float rest_length) {
+    // a and b may be the same record: read every input before writing.
+    const float ax = a.x, ay = a.y, bx = b.x, by = b.y;
+    const float len = clen(ax, ay, bx, by);
+    const float err = rest_length - len;
+    // Coincident particles have no direction to move along; dividing by a zero
+    // length would write NaN or infinity into both records.
+    if (!(len > 0.0f)) return err;
+    const float ux = (bx - ax) / len;
+    const float uy = (by - ay) / len;
+    const float mx = (ux * err) / 2;
+    const float my = (uy * err) / 2;
+    const float nax = ax - mx, nay = ay - my, nbx = bx + mx, nby = by + my;
+    // An infinite distance or error would give non-finite positions: keep the old ones.
+    if (!(std::isfinite(nax) && std::isfinite(nay) && std::isfinite(nbx) && std::isfinite(nby)))
+        return err;
+    a.x = nax;
+    a.y = nay;
+    b.x = nbx;
+    b.y = nby;
+    return err;
+}

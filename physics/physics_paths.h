@@ -1,0 +1,21 @@
+#pragma once
+// Internal interface: the processor-specific versions of update_physics, so
+// tests and benchmarks can run each one the machine has. Every path gives the
+// same bits as the scalar one. Callers use physics.h.
+#include "physics.h"
+
+enum PhysicsPath {
+    PHYSICS_PATH_SCALAR = 0,  // portable C++, every processor
+    PHYSICS_PATH_SSE2,        // x86-64 baseline
+    PHYSICS_PATH_AVX2,        // x86-64 with AVX2, chosen at run time
+    PHYSICS_PATH_COUNT
+};
+
+const char* physics_path_name(int path);
+// True when this build has the path and the processor can run it.
+bool physics_path_available(int path);
+// The path update_physics uses on this machine (the fastest available).
+int physics_selected_path();
+// update_physics on the given path; an unavailable path runs the scalar code.
+float update_physics_path(int path, float dt, float prev_dt, TCVerlet* particles,
+                          unsigned count);
