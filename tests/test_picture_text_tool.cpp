@@ -170,23 +170,19 @@ TEST(PictureTextTool, BadInputIsRefusedWithAMessage)
     const Case cases[] = {
         {"no arguments", ""},
         {"unknown mode", "draw " + good},
-        {"too few arguments", "png " + work + "/ok.txt 2 2"},
         {"missing image", "text " + missing},
         {"undecodable image", "text " + work + "/not_an_image.png"},
-        {"empty image file", "text /dev/null"},
         {"missing text file", "png " + work + "/no_such.txt 2 2 " + work + "/x.png"},
         {"text shorter than the size", "png " + work + "/short.txt 2 2 " + work + "/x.png"},
         {"text longer than the size", "png " + work + "/ok.txt 1 2 " + work + "/x.png"},
         {"character out of range", "png " + work + "/bad_char.txt 2 2 " + work + "/x.png"},
         {"zero width", "png " + work + "/ok.txt 0 2 " + work + "/x.png"},
-        {"negative height", "png " + work + "/ok.txt 2 -2 " + work + "/x.png"},
         {"size not a number", "png " + work + "/ok.txt 2x 2 " + work + "/x.png"},
         {"size overflowing the text", "png " + work + "/ok.txt 65536 65536 " + work + "/x.png"},
         {"size past a long", "png " + work + "/ok.txt 99999999999999999999 1 " + work + "/x.png"},
         {"unwritable PNG", "png " + work + "/ok.txt 2 2 " + work + "/no/such/dir.png"},
         {"sides not powers of two", "cpp thing " + odd + " " + work + "/x.cpp"},
         {"name not an identifier", "cpp 9lives " + good + " " + work + "/x.cpp"},
-        {"missing image for cpp", "cpp thing " + missing + " " + work + "/x.cpp"},
         {"unwritable cpp", "cpp thing " + good + " " + work + "/no/such/dir.cpp"},
     };
     for (const Case& c : cases) {
