@@ -1,6 +1,7 @@
 #include "physics.h"
 #include "physics_paths.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -42,38 +43,26 @@ void step_scalar(float* f, unsigned n, float ratio, float dt2) {
 //   c0 = x0 y0 ox0 oy0   c1 = ax0 ay0 x1 y1   c2 = ox1 oy1 ax1 ay1
 // Gathering the current, old and acceleration pairs into one register each
 // lets one set of four operations move both particles.
-struct Quad { __m128 a, b, c; };
-
-inline Quad step_two(__m128 c0, __m128 c1, __m128 c2, __m128 ratio, __m128 dt2) {
-    const __m128 cur = _mm_shuffle_ps(c0, c1, _MM_SHUFFLE(3, 2, 1, 0));
-    const __m128 old = _mm_shuffle_ps(c0, c2, _MM_SHUFFLE(1, 0, 3, 2));
-    const __m128 acc = _mm_shuffle_ps(c1, c2, _MM_SHUFFLE(3, 2, 1, 0));
-    const __m128 np = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(cur, old), ratio), cur),
-                                 _mm_mul_ps(acc, dt2));
-    const __m128 z = _mm_setzero_ps();
-    return Quad{_mm_movelh_ps(np, c0),                               // x0' y0' x0 y0
-                _mm_shuffle_ps(z, np, _MM_SHUFFLE(3, 2, 1, 0)),      // 0 0 x1' y1'
-                _mm_shuffle_ps(c1, z, _MM_SHUFFLE(1, 0, 3, 2))};     // x1 y1 0 0
-}
-
 void step_sse2(float* f, unsigned n, float ratio, float dt2) {
-    const __m128 r = _mm_set1_ps(ratio), d = _mm_set1_ps(dt2);
+    const __m128 r = _mm_set1_ps(ratio), d = _mm_set1_ps(dt2), z = _mm_setzero_ps();
     unsigned i = 0;
     for (; i + 2 <= n; i += 2, f += 12) {
-        const Quad q = step_two(_mm_loadu_ps(f), _mm_loadu_ps(f + 4), _mm_loadu_ps(f + 8), r, d);
-        _mm_storeu_ps(f, q.a);
-        _mm_storeu_ps(f + 4, q.b);
-        _mm_storeu_ps(f + 8, q.c);
+        const __m128 c0 = _mm_loadu_ps(f), c1 = _mm_loadu_ps(f + 4), c2 = _mm_loadu_ps(f + 8);
+        const __m128 cur = _mm_shuffle_ps(c0, c1, _MM_SHUFFLE(3, 2, 1, 0));
+        const __m128 old = _mm_shuffle_ps(c0, c2, _MM_SHUFFLE(1, 0, 3, 2));
+        const __m128 acc = _mm_shuffle_ps(c1, c2, _MM_SHUFFLE(3, 2, 1, 0));
+        const __m128 np = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(cur, old), r), cur),
+                                     _mm_mul_ps(acc, d));
+        _mm_storeu_ps(f, _mm_movelh_ps(np, c0));                              // x0' y0' x0 y0
+        _mm_storeu_ps(f + 4, _mm_shuffle_ps(z, np, _MM_SHUFFLE(3, 2, 1, 0)));  // 0 0 x1' y1'
+        _mm_storeu_ps(f + 8, _mm_shuffle_ps(c1, z, _MM_SHUFFLE(1, 0, 3, 2)));  // x1 y1 0 0
     }
     step_scalar(f, n - i, ratio, dt2);
 }
 
-// Four particles are 24 floats, three AVX registers. They are regrouped so
-// each 128-bit half holds two whole particles laid out as in the SSE2 path,
-// moved with the same steps, and put back. Blends stand in for shuffles where
-// the lanes already line up: they are cheaper on most processors.
 // Steps single particles until f + 6 * lead is `align`-byte aligned, if any
 // lead gets there (starts aligned to 8 bytes do); returns the count stepped.
+// Wide accesses that straddle cache lines cost more; aligned blocks never do.
 unsigned step_lead_in(float* f, unsigned n, float ratio, float dt2, unsigned align) {
     const uintptr_t addr = reinterpret_cast<uintptr_t>(f);
     if (addr % 8 != 0) return 0;
@@ -83,9 +72,12 @@ unsigned step_lead_in(float* f, unsigned n, float ratio, float dt2, unsigned ali
     return lead;
 }
 
+// Four particles are 24 floats, three AVX registers. They are regrouped so
+// each 128-bit half holds two whole particles laid out as in the SSE2 path,
+// moved with the same steps, and put back. Blends stand in for shuffles where
+// the lanes already line up: they are cheaper on most processors.
 __attribute__((target("avx2")))
 void step_avx2(float* f, unsigned n, float ratio, float dt2) {
-    // Accesses that straddle cache lines cost more; aligned blocks never do.
     const unsigned lead = step_lead_in(f, n, ratio, dt2, 32);
     f += 6 * lead;
     n -= lead;
@@ -123,43 +115,42 @@ void step_avx2(float* f, unsigned n, float ratio, float dt2) {
 // permutes gather the current, old and acceleration pairs of all eight into
 // one register each, and one zero-masking permute per register writes each
 // particle back as (new position, position, 0 0).
-struct Gather {
-    int ab[16];            // lane j takes float ab[j] of A:B ...
-    int c[16];             // ... or, where its bit in from_c is set, float c[j] of C
-    unsigned short from_c;
-};
-struct Scatter {
-    int idx[16];           // below 16: lane of the new positions, else 16 + lane of the current ones
-    unsigned short keep;   // cleared bits are acceleration floats: 0
-};
+//
+// Gathering: lane j takes float 6 * (j / 2) + j % 2 + field of the block
+// (field 0 position, 2 old, 4 acceleration). The permutes read only the low
+// bits of an index: five pick from A:B, four from C, so one table serves both.
+constexpr std::array<int, 48> kGatherIndex = [] {
+    std::array<int, 48> t{};
+    for (int field = 0; field < 3; ++field)
+        for (int j = 0; j < 16; ++j) t[16 * field + j] = 6 * (j / 2) + j % 2 + 2 * field;
+    return t;
+}();
 
-constexpr Gather make_gather(int field) {  // field 0: position, 2: old, 4: acceleration
-    Gather g{};
-    for (int j = 0; j < 16; ++j) {
-        const int fl = 6 * (j / 2) + j % 2 + field;
-        if (fl < 32) g.ab[j] = fl;
-        else { g.c[j] = fl - 32; g.from_c = (unsigned short)(g.from_c | (1u << j)); }
+// Writing back: block float g (particle g / 6, field g % 6) takes the new
+// position from lane 2p + k of the new positions (indices 0-15), the position
+// from the same lane of the current ones (16-31), or is an acceleration: 0.
+constexpr std::array<int, 48> kScatterIndex = [] {
+    std::array<int, 48> t{};
+    for (int g = 0; g < 48; ++g) {
+        const int p = g / 6, k = g % 6;
+        t[g] = k < 2 ? 2 * p + k : k < 4 ? 16 + 2 * p + (k - 2) : 0;
     }
-    return g;
-}
+    return t;
+}();
 
-constexpr Scatter make_scatter(int first_float) {
-    Scatter s{};
-    for (int l = 0; l < 16; ++l) {
-        const int fl = first_float + l, p = fl / 6, k = fl % 6;
-        if (k < 4) s.keep = (unsigned short)(s.keep | (1u << l));
-        s.idx[l] = k < 2 ? 2 * p + k : k < 4 ? 16 + 2 * p + (k - 2) : 0;
-    }
-    return s;
+// Lanes of the 16 floats from `first` on that are not accelerations.
+constexpr __mmask16 keep_mask(int first) {
+    unsigned m = 0;
+    for (int l = 0; l < 16; ++l)
+        if ((first + l) % 6 < 4) m |= 1u << l;
+    return __mmask16(m);
 }
-
-constexpr Gather kGather[3] = {make_gather(0), make_gather(2), make_gather(4)};
-constexpr Scatter kScatter[3] = {make_scatter(0), make_scatter(16), make_scatter(32)};
 
 __attribute__((target("avx512f")))
-inline __m512 gather8(const Gather& g, __m512 a, __m512 b, __m512 c) {
-    const __m512 ab = _mm512_permutex2var_ps(a, _mm512_loadu_si512(g.ab), b);
-    return _mm512_mask_permutexvar_ps(ab, g.from_c, _mm512_loadu_si512(g.c), c);
+inline __m512 gather8(int field, __m512 a, __m512 b, __m512 c) {
+    const __m512i idx = _mm512_loadu_si512(&kGatherIndex[16 * field]);
+    const __mmask16 from_c = _mm512_cmpge_epi32_mask(idx, _mm512_set1_epi32(32));
+    return _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(a, idx, b), from_c, idx, c);
 }
 
 __attribute__((target("avx512f")))
@@ -175,23 +166,24 @@ void step_avx512(float* f, unsigned n, float ratio, float dt2) {
     }
 
     const __m512 r = _mm512_set1_ps(ratio), d = _mm512_set1_ps(dt2);
-    const __m512i s0 = _mm512_loadu_si512(kScatter[0].idx);
-    const __m512i s1 = _mm512_loadu_si512(kScatter[1].idx);
-    const __m512i s2 = _mm512_loadu_si512(kScatter[2].idx);
+    const __m512i s0 = _mm512_loadu_si512(&kScatterIndex[0]);
+    const __m512i s1 = _mm512_loadu_si512(&kScatterIndex[16]);
+    const __m512i s2 = _mm512_loadu_si512(&kScatterIndex[32]);
+    const __mmask16 keep0 = keep_mask(0), keep1 = keep_mask(16), keep2 = keep_mask(32);
     unsigned i = 0;
     for (; i + 8 <= n; i += 8, f += 48) {
         const __m512 a = _mm512_load_ps(f);
         const __m512 b = _mm512_load_ps(f + 16);
         const __m512 c = _mm512_load_ps(f + 32);
-        const __m512 cur = gather8(kGather[0], a, b, c);
-        const __m512 old = gather8(kGather[1], a, b, c);
-        const __m512 acc = gather8(kGather[2], a, b, c);
+        const __m512 cur = gather8(0, a, b, c);
+        const __m512 old = gather8(1, a, b, c);
+        const __m512 acc = gather8(2, a, b, c);
         const __m512 np = _mm512_add_ps(
             _mm512_add_ps(_mm512_mul_ps(_mm512_sub_ps(cur, old), r), cur),
             _mm512_mul_ps(acc, d));
-        _mm512_store_ps(f, _mm512_maskz_permutex2var_ps(kScatter[0].keep, np, s0, cur));
-        _mm512_store_ps(f + 16, _mm512_maskz_permutex2var_ps(kScatter[1].keep, np, s1, cur));
-        _mm512_store_ps(f + 32, _mm512_maskz_permutex2var_ps(kScatter[2].keep, np, s2, cur));
+        _mm512_store_ps(f, _mm512_maskz_permutex2var_ps(keep0, np, s0, cur));
+        _mm512_store_ps(f + 16, _mm512_maskz_permutex2var_ps(keep1, np, s1, cur));
+        _mm512_store_ps(f + 32, _mm512_maskz_permutex2var_ps(keep2, np, s2, cur));
     }
     _mm256_zeroupper();
     step_avx2(f, n - i, ratio, dt2);
