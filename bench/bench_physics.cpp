@@ -105,11 +105,16 @@ void spring_chain(benchmark::State& state, const char* name) {
 void BM_spring_force_chain(benchmark::State& s) { spring_chain<spring_force>(s, "spring"); }
 void BM_spring_reference_chain(benchmark::State& s) { spring_chain<spring_reference>(s, "spring_ref"); }
 
+// One output buffer for both clen loops: a fresh one per run landed where
+// some runs went several times slower than others.
+std::vector<float> g_clen_out;
+
 template <float (*Len)(float, float, float, float)>
 void clen_loop(benchmark::State& state, const char* name) {
     const unsigned n = unsigned(state.range(0));
     const std::vector<TCVerlet>& v = scene(n);
-    std::vector<float> out(n);
+    std::vector<float>& out = g_clen_out;
+    out.resize(n);
     timed(state, key(name, n), n, [&] {
         for (unsigned i = 0; i < n; ++i) out[i] = Len(v[i].x, v[i].y, v[i].old_x, v[i].old_y);
         benchmark::DoNotOptimize(out.data());
