@@ -112,7 +112,7 @@ TEST_F(Window, DrawsIconAndPenThatFollowsRelativeMotionUntilAKeyPress)
 
     send_key(true, "space");
     send_key(false, "space");
-    EXPECT_EQ(wait_program(program, 3000), 0);
+    EXPECT_EQ(wait_program(program, 3000), 0) << program.stderr_text;
 }
 
 TEST_F(Window, RedBackgroundComesFromExactOptionWordsIncludingTheProgramName)
@@ -121,12 +121,12 @@ TEST_F(Window, RedBackgroundComesFromExactOptionWordsIncludingTheProgramName)
     Program plain = start_program("penshell", {"--red", "-RED", "red", "-F", "f"});
     expect_frame({false, 320, 240});
     kill(plain.pid, SIGINT);
-    EXPECT_EQ(wait_program(plain, 3000), 0) << "SIGINT must end the program normally";
+    EXPECT_EQ(wait_program(plain, 3000), 0) << "SIGINT must end the program normally" << plain.stderr_text;
 
     Program named = start_program("-red", {"-red"});
     expect_frame({true, 320, 240});
     kill(named.pid, SIGTERM);
-    EXPECT_EQ(wait_program(named, 3000), 0);
+    EXPECT_EQ(wait_program(named, 3000), 0) << named.stderr_text;
 }
 
 TEST(NoDisplay, VideoModeIsRefusedWithTheMessageAndStatus255)
@@ -163,13 +163,13 @@ TEST_F(LargeScreen, FullScreenCoversTheScreenAndAWindowDoesNot)
     ScreenGrab last;
     EXPECT_TRUE(wait_for_screen(corners_red, 5000, &last)) << "the corners of the screen are not red";
     kill(full.pid, SIGTERM);
-    EXPECT_EQ(wait_program(full, 3000), 0);
+    EXPECT_EQ(wait_program(full, 3000), 0) << full.stderr_text;
 
     Program windowed = start_program("penshell", {"-red"});
     EXPECT_TRUE(wait_for_screen(centre_red, 5000, &last));
     EXPECT_FALSE(corners_red(last)) << "a 640x480 window covers the whole screen";
     kill(windowed.pid, SIGTERM);
-    EXPECT_EQ(wait_program(windowed, 3000), 0);
+    EXPECT_EQ(wait_program(windowed, 3000), 0) << windowed.stderr_text;
 }
 
 }  // namespace

@@ -142,6 +142,11 @@ Program start_program(const std::string& name, const std::vector<std::string>& a
     std::vector<std::string> argv = {name};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> extra = {"SDL_AUDIODRIVER=dummy"};
+    // Under LeakSanitizer: libraries named here stay mapped until the leak
+    // check at exit, so leaks inside a driver that SDL_Quit unloads can still
+    // be traced to it (and suppressed) rather than to an unknown module.
+    if (const char* keep = std::getenv("PENSHELL_KEEP_LOADED"))
+        extra.push_back(std::string("LD_PRELOAD=") + keep);
     if (on_display)
         extra.push_back("DISPLAY=" + display_name);
     // posix_spawn runs argv[0] as given, so spawn the real path under another name.

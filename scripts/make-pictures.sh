@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the built-in pictures: draws pictures/source/*.png with
 # draw_pictures, then writes pictures/*_picture.cpp from them with picture_text.
-# Usage: tools/make-pictures.sh [BUILD_DIR]   (default: build; it is built first)
+# Usage: scripts/make-pictures.sh [BUILD_DIR]   (default: build; it is built first)
 # To keep a hand-edited PNG, set DRAW=0 and only the .cpp files are rewritten.
 set -euo pipefail
 cd "$(dirname "$0")/.."
