@@ -93,7 +93,7 @@ TEST(BuiltinPictures, PenTipIsTheLitBottomLeftPixel)
 TEST(BuiltinPictures, TextsAreMadeFromTheSourcePictures)
 {
     // Catches a source picture redrawn without regenerating its .cpp, and the
-    // reverse. The fix for either is tools/make-pictures.sh.
+    // reverse. The fix for either is scripts/make-pictures.sh.
     for (const Builtin& b : builtins()) {
         SCOPED_TRACE(b.name);
         std::string path = std::string(PICTURE_SOURCE_DIR) + "/" + b.name + ".png";
@@ -105,6 +105,6 @@ TEST(BuiltinPictures, TextsAreMadeFromTheSourcePictures)
         EXPECT_EQ(width, b.width);
         EXPECT_EQ(height, b.height);
         EXPECT_TRUE(text == b.text) << "pictures/" << b.name
-                                    << "_picture.cpp is stale: run tools/make-pictures.sh";
+                                    << "_picture.cpp is stale: run scripts/make-pictures.sh";
     }
 }

@@ -138,7 +138,7 @@ TEST(PictureTextTool, CppSourceHoldsTheExactTextAndSizes)
 
 TEST(PictureTextTool, CommittedSourcesAreWhatTheToolWrites)
 {
-    // Byte for byte, run as tools/make-pictures.sh runs it, so a hand edit of a
+    // Byte for byte, run as scripts/make-pictures.sh runs it, so a hand edit of a
     // generated file or a change to the tool's output shows up here.
     for (const char* name : {"wait", "pen"}) {
         SCOPED_TRACE(name);
@@ -149,7 +149,7 @@ TEST(PictureTextTool, CommittedSourcesAreWhatTheToolWrites)
         std::string committed = std::string(PROJECT_SOURCE_ROOT) + "/pictures/" + n + "_picture.cpp";
         // Not EXPECT_EQ: a difference would print both files whole.
         EXPECT_TRUE(slurp(out) == slurp(committed))
-            << committed << " differs from " << out << ": run tools/make-pictures.sh";
+            << committed << " differs from " << out << ": run scripts/make-pictures.sh";
     }
 }
 

@@ -5,7 +5,7 @@
 // coordinates, x to the right and y down, pixel (i, j) covering [i, i+1] x [j, j+1].
 // A pixel's grey is the share of its sub-samples lying within half a stroke width
 // of a segment, so edges are smooth while line cores stay close to white.
-// Change a drawing here, then run tools/make-pictures.sh.
+// Change a drawing here, then run scripts/make-pictures.sh.
 #include <cmath>
 #include <cstdio>
 #include <string>
