@@ -1,110 +1,105 @@
-// The built-in pictures: well-formed texts of the right size, greyscale line
-// drawings on black as the inverting blend needs, and exactly what the tool
-// makes of the committed source pictures.
+// The built-in pictures and the picture_text tool that generates them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "picture_text.h"
 #include "pictures.h"
-#include "stb_image.h"
+#include "stb_image_write.h"
 
 namespace {
 
-struct Builtin {
-    const char* name;
-    const char* text;
-    int width, height;
-    int expected_width, expected_height;
-};
+const std::string work = TOOL_TEST_DIR;
 
-std::vector<Builtin> builtins()
+std::string slurp(const std::string& path)
 {
-    return {
-        {"wait", wait_header_data, wait_width, wait_height, 32, 32},
-        {"pen", pen_header_data, pen_width, pen_height, 16, 16},
-    };
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
 }
 
-std::vector<unsigned char> decode(const Builtin& b)
+// The tool's exit code (-1 if it crashed); its stderr goes to work/stderr.
+int run_tool(const std::string& args)
 {
-    std::vector<unsigned char> rgb(picture_rgb_size(b.width, b.height));
-    decode_picture_text(b.text, b.width, b.height, rgb.data());
-    return rgb;
-}
-
-const unsigned char* pixel(const std::vector<unsigned char>& rgb, const Builtin& b, int x, int y)
-{
-    return &rgb[(static_cast<std::size_t>(y) * b.width + x) * 3];
+    mkdir(work.c_str(), 0755);
+    std::string command = std::string("cd " PROJECT_SOURCE_ROOT " && " PICTURE_TEXT_TOOL " ") + args +
+                          " >" + work + "/stdout 2>" + work + "/stderr";
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
 
-TEST(BuiltinPictures, SizesAndTextLengths)
+TEST(BuiltinPictures, SizesLengthsAndLook)
 {
-    for (const Builtin& b : builtins()) {
+    struct Builtin {
+        const char* name;
+        const char* text;
+        int width, height, expected_side;
+    };
+    const Builtin builtins[] = {{"wait", wait_header_data, wait_width, wait_height, 32},
+                                {"pen", pen_header_data, pen_width, pen_height, 16}};
+    for (const Builtin& b : builtins) {
         SCOPED_TRACE(b.name);
-        EXPECT_EQ(b.width, b.expected_width);
-        EXPECT_EQ(b.height, b.expected_height);
-        ASSERT_NE(b.text, nullptr);
-        // Exactly 4*w*h: a shorter text leaves black pixels, a longer one means
-        // the text and the sizes disagree.
-        EXPECT_EQ(std::strlen(b.text), 4u * b.width * b.height);
-        for (const char* c = b.text; *c; ++c)
-            ASSERT_TRUE(*c >= '!' && *c <= '`') << "at " << (c - b.text);
+        EXPECT_EQ(b.width, b.expected_side);
+        EXPECT_EQ(b.height, b.expected_side);
+        // Shorter leaves black pixels; longer means text and sizes disagree.
+        ASSERT_EQ(std::strlen(b.text), 4u * b.width * b.height);
+        std::vector<unsigned char> rgb(picture_rgb_size(b.width, b.height));
+        decode_picture_text(b.text, b.width, b.height, rgb.data());
+        // The inverting blend needs grey on pure black: colour would tint, and a
+        // grey ground would show as a faint box.
+        for (std::size_t i = 0; i < rgb.size(); i += 3)
+            ASSERT_TRUE(rgb[i] == rgb[i + 1] && rgb[i + 1] == rgb[i + 2]) << "pixel " << i / 3;
+        EXPECT_EQ(rgb[0], 0);
+        if (b.text == pen_header_data)  // the pen's bottom-left corner is the pointer
+            EXPECT_GE(rgb[(b.height - 1) * b.width * 3], 192);
     }
 }
 
-TEST(BuiltinPictures, GreyLinesOnABlackGround)
+TEST(BuiltinPictures, CommittedSourcesAreWhatTheToolWrites)
 {
-    for (const Builtin& b : builtins()) {
-        SCOPED_TRACE(b.name);
-        std::vector<unsigned char> rgb = decode(b);
-        int black = 0, brightest = 0;
-        for (int y = 0; y < b.height; ++y) {
-            for (int x = 0; x < b.width; ++x) {
-                const unsigned char* p = pixel(rgb, b, x, y);
-                // A coloured pixel would tint differently on each background.
-                ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]) << "pixel " << x << "," << y;
-                black += p[0] == 0;
-                brightest = std::max(brightest, int(p[0]));
-            }
-        }
-        // The ground must be pure black, or the blend shows it as a faint box.
-        EXPECT_EQ(pixel(rgb, b, 0, 0)[0], 0);
-        EXPECT_GT(black, b.width * b.height / 2);
-        // The lines are light enough to invert the background visibly.
-        EXPECT_GE(brightest, 240);
+    // Byte for byte, as scripts/make-pictures.sh runs it: catches a stale or
+    // hand-edited picture and a change in the tool's escaping.
+    for (std::string name : {"wait", "pen"}) {
+        SCOPED_TRACE(name);
+        std::string out = work + "/" + name + "_picture.cpp";
+        ASSERT_EQ(run_tool("cpp " + name + " pictures/source/" + name + ".png " + out), 0)
+            << slurp(work + "/stderr");
+        // Not EXPECT_EQ: a difference would print both files whole.
+        EXPECT_TRUE(slurp(out) == slurp(PROJECT_SOURCE_ROOT "/pictures/" + name + "_picture.cpp"))
+            << "pictures/" << name << "_picture.cpp is stale: run scripts/make-pictures.sh";
     }
 }
 
-TEST(BuiltinPictures, PenTipIsTheLitBottomLeftPixel)
+TEST(BuiltinPictures, ToolRefusesBadInputWithAMessage)
 {
-    // The pen is drawn with its bottom-left corner at the pointer, so that pixel
-    // is where the user points and must be part of the drawing.
-    const Builtin pen = builtins()[1];
-    std::vector<unsigned char> rgb = decode(pen);
-    EXPECT_GE(pixel(rgb, pen, 0, pen.height - 1)[0], 192);
-}
-
-TEST(BuiltinPictures, TextsAreMadeFromTheSourcePictures)
-{
-    // Catches a source picture redrawn without regenerating its .cpp, and the
-    // reverse. The fix for either is scripts/make-pictures.sh.
-    for (const Builtin& b : builtins()) {
-        SCOPED_TRACE(b.name);
-        std::string path = std::string(PICTURE_SOURCE_DIR) + "/" + b.name + ".png";
-        int width = 0, height = 0, channels = 0;
-        unsigned char* rgb = stbi_load(path.c_str(), &width, &height, &channels, 3);
-        ASSERT_NE(rgb, nullptr) << path << ": " << stbi_failure_reason();
-        std::string text = encode_picture_text(rgb, width, height);
-        stbi_image_free(rgb);
-        EXPECT_EQ(width, b.width);
-        EXPECT_EQ(height, b.height);
-        EXPECT_TRUE(text == b.text) << "pictures/" << b.name
-                                    << "_picture.cpp is stale: run scripts/make-pictures.sh";
+    mkdir(work.c_str(), 0755);
+    const std::string odd = work + "/odd.png", junk = work + "/junk.png", text = work + "/ok.txt";
+    ASSERT_NE(stbi_write_png(odd.c_str(), 3, 2, 3, std::vector<unsigned char>(18).data(), 9), 0);
+    std::ofstream(junk) << "not a picture\n";
+    std::ofstream(text) << "````````````````\n";  // 2x2
+    const std::string cases[] = {
+        "text " + work + "/missing.png",
+        "text " + junk,
+        "png " + text + " 1 2 " + work + "/x.png",    // text longer than the size
+        "png " + text + " 0 2 " + work + "/x.png",
+        "cpp thing " + odd + " " + work + "/x.cpp",  // sides not powers of two
+    };
+    for (const std::string& args : cases) {
+        SCOPED_TRACE(args);
+        EXPECT_GT(run_tool(args), 0);
+        EXPECT_FALSE(slurp(work + "/stderr").empty());
     }
+    // The text is refused for its size only.
+    EXPECT_EQ(run_tool("png " + text + " 2 2 " + work + "/x.png"), 0);
 }
