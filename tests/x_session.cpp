@@ -23,15 +23,15 @@ static pid_t manager_pid = -1;
 static Display* display = nullptr;
 static std::string display_name;
 
-static pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   int stdout_fd, int stderr_fd)
+// Runs file (looked up in PATH when it has no slash) with argv, whose first
+// entry is the name the process sees.
+static pid_t spawn(const char* file, const std::vector<std::string>& argv,
+                   const std::vector<std::string>& env, int stdout_fd, int stderr_fd)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (stdout_fd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
-    if (stderr_fd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
+    posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+    posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
     std::vector<char*> args, envp;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -40,7 +40,7 @@ static pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::
         envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
+    int rc = posix_spawnp(&pid, file, &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
@@ -90,7 +90,7 @@ bool start_x_server(int width, int height)
     std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
                                      screen, "-nolisten", "tcp", "-noreset"};
-    server_pid = spawn(argv, child_env({}), null_fd(), null_fd());
+    server_pid = spawn("Xvfb", argv, child_env({}), null_fd(), null_fd());
     close(fds[1]);
     char buf[16] = "";
     ssize_t n = server_pid > 0 ? read(fds[0], buf, sizeof buf - 1) : -1;
@@ -118,7 +118,7 @@ std::string x_display_name() { return display_name; }
 
 bool start_window_manager()
 {
-    manager_pid = spawn({"openbox"}, child_env({"DISPLAY=" + display_name}), null_fd(), null_fd());
+    manager_pid = spawn("openbox", {"openbox"}, child_env({"DISPLAY=" + display_name}), null_fd(), null_fd());
     if (manager_pid <= 0)
         return false;
     // openbox is ready once it owns the window manager selection of screen 0.
@@ -149,22 +149,7 @@ Program start_program(const std::string& name, const std::vector<std::string>& a
         extra.push_back(std::string("LD_PRELOAD=") + keep);
     if (on_display)
         extra.push_back("DISPLAY=" + display_name);
-    // posix_spawn runs argv[0] as given, so spawn the real path under another name.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, null_fd(), 1);
-    posix_spawn_file_actions_adddup2(&actions, fd, 2);
-    std::vector<std::string> env = child_env(extra);
-    std::vector<char*> a, e;
-    for (const std::string& s : argv)
-        a.push_back(const_cast<char*>(s.c_str()));
-    a.push_back(nullptr);
-    for (const std::string& s : env)
-        e.push_back(const_cast<char*>(s.c_str()));
-    e.push_back(nullptr);
-    if (posix_spawn(&program.pid, penshell_path(), &actions, nullptr, a.data(), e.data()) != 0)
-        program.pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    program.pid = spawn(penshell_path(), argv, child_env(extra), null_fd(), fd);
     close(fd);
     return program;
 }
