@@ -1,5 +1,6 @@
 #include "x_session.h"
 
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
@@ -106,14 +107,13 @@ bool start_x_server(int width, int height)
 
 void stop_x_server()
 {
-    stop_window_manager();
+    end_process(manager_pid);
     if (display)
         XCloseDisplay(display);
     display = nullptr;
     end_process(server_pid);
 }
 
-Display* x_display() { return display; }
 std::string x_display_name() { return display_name; }
 
 bool start_window_manager()
@@ -131,7 +131,6 @@ bool start_window_manager()
     return false;
 }
 
-void stop_window_manager() { end_process(manager_pid); }
 
 Program start_program(const std::string& name, const std::vector<std::string>& args, bool on_display)
 {

@@ -2,7 +2,6 @@
 // A private X server for the tests: starts Xvfb (and, on request, openbox) on a
 // free display, runs the real program there, drives it with XTest input and
 // reads back the pixels it shows. Everything it starts, it stops.
-#include <X11/Xlib.h>
 #include <sys/types.h>
 
 #include <string>
@@ -22,11 +21,10 @@ struct ScreenGrab {
 // Starts Xvfb with one screen of the given size; returns false if it could not.
 bool start_x_server(int width, int height);
 void stop_x_server();
-Display* x_display();
 std::string x_display_name();
-
+// Starts openbox on the display (full screen needs a window manager); it is
+// stopped with the server.
 bool start_window_manager();
-void stop_window_manager();
 
 struct Program {
     pid_t pid = -1;
