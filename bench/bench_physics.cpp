@@ -54,32 +54,21 @@ std::string key(const char* what, unsigned n) { return std::string(what) + "/" +
 
 const float kDt = 1.0f / 60.0f;
 
-void BM_update_physics(benchmark::State& state) {
+// One in-place pass over the particle array, timed under `name`.
+template <void (*Pass)(TCVerlet*, unsigned)>
+void array_pass(benchmark::State& state, const char* name) {
     const unsigned n = unsigned(state.range(0));
     TCVerlet* p = scene(n).data();
-    timed(state, key("update", n), n, [&] {
-        update_physics(kDt, kDt, p, n);
+    timed(state, key(name, n), n, [&] {
+        Pass(p, n);
         benchmark::ClobberMemory();
     });
 }
-
-void BM_update_scalar_reference(benchmark::State& state) {
-    const unsigned n = unsigned(state.range(0));
-    TCVerlet* p = scene(n).data();
-    timed(state, key("scalar", n), n, [&] {
-        update_reference(kDt, kDt, p, n);
-        benchmark::ClobberMemory();
-    });
-}
-
-void BM_stream_pass(benchmark::State& state) {
-    const unsigned n = unsigned(state.range(0));
-    TCVerlet* p = scene(n).data();
-    timed(state, key("stream", n), n, [&] {
-        stream_pass(p, n);
-        benchmark::ClobberMemory();
-    });
-}
+void kernel_step(TCVerlet* p, unsigned n) { update_physics(kDt, kDt, p, n); }
+void reference_step(TCVerlet* p, unsigned n) { update_reference(kDt, kDt, p, n); }
+void BM_update_physics(benchmark::State& s) { array_pass<kernel_step>(s, "update"); }
+void BM_update_scalar_reference(benchmark::State& s) { array_pass<reference_step>(s, "scalar"); }
+void BM_stream_pass(benchmark::State& s) { array_pass<stream_pass>(s, "stream"); }
 
 // Each processor path on its own, in cache.
 void BM_update_path(benchmark::State& state) {

@@ -223,11 +223,6 @@ int pick_path() {
     return PHYSICS_PATH_SCALAR;
 }
 
-// Chosen once; function-local statics are initialised thread-safely.
-StepFn selected_step() {
-    static const StepFn fn = step_fn(pick_path());
-    return fn;
-}
 
 float run_step(StepFn fn, float dt, float prev_dt, TCVerlet* particles, unsigned count) {
     const float dt2 = dt * dt;
@@ -273,7 +268,9 @@ float update_physics_path(int path, float dt, float prev_dt, TCVerlet* particles
 }
 
 float update_physics(float dt, float prev_dt, TCVerlet* particles, unsigned count) {
-    return run_step(selected_step(), dt, prev_dt, particles, count);
+    // Chosen once; function-local statics are initialised thread-safely.
+    static const StepFn selected = step_fn(physics_selected_path());
+    return run_step(selected, dt, prev_dt, particles, count);
 }
 
 float clen(float x1, float y1, float x2, float y2) {

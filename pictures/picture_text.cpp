@@ -38,6 +38,14 @@ std::size_t decode_picture_text(const char* text, int width, int height, unsigne
     return read;
 }
 
+std::vector<unsigned char> decode_picture(const char* text, int width, int height)
+{
+    std::vector<unsigned char> rgb(picture_rgb_size(width, height));
+    if (!rgb.empty())
+        decode_picture_text(text, width, height, rgb.data());
+    return rgb;
+}
+
 std::string encode_picture_text(const unsigned char* rgb, int width, int height)
 {
     std::size_t bytes = picture_rgb_size(width, height);

@@ -54,8 +54,7 @@ TEST(BuiltinPictures, SizesLengthsAndLook)
         EXPECT_EQ(b.height, b.expected_side);
         // Shorter leaves black pixels; longer means text and sizes disagree.
         ASSERT_EQ(std::strlen(b.text), 4u * b.width * b.height);
-        std::vector<unsigned char> rgb(picture_rgb_size(b.width, b.height));
-        decode_picture_text(b.text, b.width, b.height, rgb.data());
+        std::vector<unsigned char> rgb = decode_picture(b.text, b.width, b.height);
         // The inverting blend needs grey on pure black: colour would tint, and a
         // grey ground would show as a faint box.
         for (std::size_t i = 0; i < rgb.size(); i += 3)

@@ -46,13 +46,6 @@ Texture bound_texture()
     return t;
 }
 
-std::vector<unsigned char> decoded(const char* text, int w, int h)
-{
-    std::vector<unsigned char> rgb(picture_rgb_size(w, h));
-    decode_picture_text(text, w, h, rgb.data());
-    return rgb;
-}
-
 TEST_F(Loader, EveryCallMakesANewTextureOfThePicture)
 {
     // The same text twice gives two textures; the second stays bound.
@@ -64,7 +57,7 @@ TEST_F(Loader, EveryCallMakesANewTextureOfThePicture)
     Texture t = bound_texture();
     EXPECT_EQ(t.width, 16);
     EXPECT_EQ(t.height, 16);
-    EXPECT_EQ(t.rgb, decoded(pen_header_data, 16, 16));
+    EXPECT_EQ(t.rgb, decode_picture(pen_header_data, 16, 16));
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
@@ -75,7 +68,7 @@ TEST_F(Loader, RowsWhoseLengthIsNotAMultipleOfFourUploadIntact)
     const char text[] = "!!!!````L[_P!!!$";
     load_system_picture(text, 2, 2);
     Texture t = bound_texture();
-    EXPECT_EQ(t.rgb, decoded(text, 2, 2));
+    EXPECT_EQ(t.rgb, decode_picture(text, 2, 2));
 }
 
 TEST_F(Loader, ShortTextsAndImpossibleSizesAreHandledSafely)

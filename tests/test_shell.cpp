@@ -10,18 +10,6 @@
 
 namespace {
 
-struct Picture {
-    int size;
-    std::vector<unsigned char> rgb;
-};
-
-Picture decoded(const char* text, int size)
-{
-    Picture p{size, std::vector<unsigned char>(picture_rgb_size(size, size))};
-    decode_picture_text(text, size, size, p.rgb.data());
-    return p;
-}
-
 // What a frame must look like: the background, then each picture through the
 // inverting blend src*(1-dst) + dst*(1-src), in window pixels with y upward.
 struct Frame {
@@ -31,16 +19,17 @@ struct Frame {
 
 double blend(double src, double dst) { return src * (1 - dst) + dst * (1 - src); }
 
-void draw_expected(std::vector<double>& px, const Picture& p, int left, int bottom)
+void draw_expected(std::vector<double>& px, const std::vector<unsigned char>& rgb, int size,
+                   int left, int bottom)
 {
-    for (int row = 0; row < p.size; ++row)
-        for (int col = 0; col < p.size; ++col) {
-            int x = left + col, y = bottom + p.size - 1 - row;  // text row 0 is the top
+    for (int row = 0; row < size; ++row)
+        for (int col = 0; col < size; ++col) {
+            int x = left + col, y = bottom + size - 1 - row;  // text row 0 is the top
             if (x < 0 || x >= 640 || y < 0 || y >= 480)
                 continue;
             for (int c = 0; c < 3; ++c) {
                 double& dst = px[(size_t(y) * 640 + x) * 3 + c];
-                dst = blend(p.rgb[(size_t(row) * p.size + col) * 3 + c] / 255.0, dst);
+                dst = blend(rgb[(size_t(row) * size + col) * 3 + c] / 255.0, dst);
             }
         }
 }
@@ -49,13 +38,13 @@ void draw_expected(std::vector<double>& px, const Picture& p, int left, int bott
 // Mesa's rounding; the window is at the top-left of a 640x480 screen.
 int mismatches(const ScreenGrab& screen, const Frame& frame)
 {
-    static const Picture wait = decoded(wait_header_data, 32);
-    static const Picture pen = decoded(pen_header_data, 16);
+    static const std::vector<unsigned char> wait = decode_picture(wait_header_data, 32, 32);
+    static const std::vector<unsigned char> pen = decode_picture(pen_header_data, 16, 16);
     std::vector<double> px(640 * 480 * 3, 0.0);
     for (size_t i = 0; i < px.size(); i += 3)
         px[i] = frame.red ? 102 / 255.0 : 0.0;
-    draw_expected(px, wait, 608, 0);
-    draw_expected(px, pen, frame.mouse_x, frame.mouse_y);
+    draw_expected(px, wait, 32, 608, 0);
+    draw_expected(px, pen, 16, frame.mouse_x, frame.mouse_y);
     int bad = 0;
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "picture_text.h"
 #include "stb_image.h"
@@ -155,10 +156,8 @@ static int text_to_png(const char* text_path, const char* width_arg, const char*
             return 1;
         }
     }
-    std::string rgb(bytes, '\0');
-    unsigned char* pixels = reinterpret_cast<unsigned char*>(&rgb[0]);
-    decode_picture_text(text.c_str(), width, height, pixels);
-    if (!stbi_write_png(png_path, width, height, 3, pixels, width * 3))
+    std::vector<unsigned char> rgb = decode_picture(text.c_str(), width, height);
+    if (!stbi_write_png(png_path, width, height, 3, rgb.data(), width * 3))
         return fail(png_path, "cannot write the PNG");
     return 0;
 }
