@@ -19,6 +19,19 @@
 
 extern char** environ;
 
+// Checks done() every step_ms until it holds (true) or timeout_ms passes (false).
+template <typename Done>
+static bool poll_until(int timeout_ms, int step_ms, Done done)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
+    }
+    return true;
+}
+
 static pid_t server_pid = -1;
 static pid_t manager_pid = -1;
 static Display* display = nullptr;
@@ -72,9 +85,7 @@ static void end_process(pid_t& pid)
     if (pid <= 0)
         return;
     kill(pid, SIGTERM);
-    for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (waitpid(pid, nullptr, WNOHANG) == 0) {
+    if (!poll_until(2000, 20, [pid] { return waitpid(pid, nullptr, WNOHANG) != 0; })) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
@@ -123,12 +134,7 @@ bool start_window_manager()
         return false;
     // openbox is ready once it owns the window manager selection of screen 0.
     Atom selection = XInternAtom(display, "WM_S0", False);
-    for (int i = 0; i < 250; ++i) {
-        if (XGetSelectionOwner(display, selection) != None)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return poll_until(5000, 20, [selection] { return XGetSelectionOwner(display, selection) != None; });
 }
 
 
@@ -165,22 +171,14 @@ static void keep_stderr(Program& program)
 int wait_program(Program& program, int timeout_ms)
 {
     int status = 0;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (program.pid > 0) {
-        pid_t r = waitpid(program.pid, &status, WNOHANG);
-        if (r == program.pid) {
-            program.pid = -1;
-            keep_stderr(program);
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        if (std::chrono::steady_clock::now() > end) {
-            end_process(program.pid);
-            keep_stderr(program);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
+    bool ended = program.pid > 0 && poll_until(timeout_ms, 10, [&] {
+        return waitpid(program.pid, &status, WNOHANG) == program.pid;
+    });
+    if (ended)
+        program.pid = -1;
+    end_process(program.pid);
+    keep_stderr(program);
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool program_running(Program& program)
@@ -211,18 +209,14 @@ ScreenGrab grab_screen()
 
 bool wait_for_screen(bool (*ready)(const ScreenGrab&), int timeout_ms, ScreenGrab* last)
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        ScreenGrab screen = grab_screen();
-        bool ok = ready(screen);
-        if (last)
-            *last = std::move(screen);
-        if (ok)
-            return true;
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
+    ScreenGrab screen;
+    bool shown = poll_until(timeout_ms, 30, [&] {
+        screen = grab_screen();
+        return ready(screen);
+    });
+    if (last)
+        *last = std::move(screen);
+    return shown;
 }
 
 void send_relative_motion(int dx, int dy)
