@@ -15,39 +15,49 @@ SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   PENSHELL_KEEP_LOADED=$(shell ls /usr/lib/*/dri/swrast_dri.so 2>/dev/null | head -n 1)
 
-.PHONY: all setup configure build run test bench pictures sanitize fuzz soak memcheck clean
+# The first configure builds only what running the program needs; a target
+# that needs more switches its part on (once: the choice stays in the cache).
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+configured = test -f $(BUILD)/CMakeCache.txt || $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
+enable = grep -q '^$(1):BOOL=ON' $(BUILD)/CMakeCache.txt 2>/dev/null || $(CONFIGURE) -D$(1)=ON
 
-all: build
+.PHONY: all run test bench pictures sanitize fuzz soak memcheck clean
 
-setup:
-	@scripts/setup.sh
+all: test
 
-configure: setup
-	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-
-build: configure
-	@cmake --build $(BUILD) -j $(JOBS)
-
-run: build
+run:
+	@scripts/setup.sh run
+	@$(configured)
+	@cmake --build $(BUILD) -j $(JOBS) --target penshell
 	@scripts/run.sh $(BUILD)/penshell $(ARGS)
 
-test: build
+test:
+	@scripts/setup.sh test
+	@$(call enable,PENSHELL_TESTS)
+	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure
 
-bench: build
+bench:
+	@scripts/setup.sh bench
+	@$(call enable,PENSHELL_BENCH)
+	@cmake --build $(BUILD) -j $(JOBS) --target penshell_bench
 	@$(BUILD)/penshell_bench
 
 # Redraws the picture sources and regenerates the picture texts from them.
-pictures: configure
+pictures:
+	@scripts/setup.sh pictures
+	@$(configured)
 	@scripts/make-pictures.sh $(BUILD)
 
-sanitize: setup
+sanitize:
+	@scripts/setup.sh sanitize
 	@test -f $(SANITIZE_BUILD)/CMakeCache.txt || cmake -S . -B $(SANITIZE_BUILD) \
 	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DPENSHELL_SANITIZE=ON -DPENSHELL_BENCH=OFF
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure
 
-fuzz: setup
+fuzz:
+	@scripts/setup.sh fuzz
 	@test -f $(FUZZ_BUILD)/CMakeCache.txt || cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DPENSHELL_FUZZ=ON -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
 	@cmake --build $(FUZZ_BUILD) --target fuzz_picture_text -j $(JOBS)
@@ -55,11 +65,17 @@ fuzz: setup
 	@$(FUZZ_BUILD)/fuzz_picture_text -max_total_time=$(FUZZ_SECONDS) -malloc_limit_mb=256 \
 	  -print_final_stats=1 $(FUZZ_BUILD)/corpus fuzz/corpus
 
-soak: build
+soak:
+	@scripts/setup.sh run soak
+	@$(configured)
+	@cmake --build $(BUILD) -j $(JOBS) --target penshell frame_counter
 	@scripts/soak.sh $(BUILD) $(SOAK_SECONDS)
 
 # Memcheck over the unit tests that need no X server.
-memcheck: build
+memcheck:
+	@scripts/setup.sh test memcheck
+	@$(call enable,PENSHELL_TESTS)
+	@cmake --build $(BUILD) -j $(JOBS)
 	@for t in test_physics test_events test_picture_text test_builtin_pictures; do \
 	  echo "memcheck: $$t"; \
 	  valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \

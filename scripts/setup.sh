@@ -1,27 +1,50 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing penshell need,
-# when any is missing (apt-get, through sudo when not root).
+# Installs the Debian packages that one job needs, when any is missing
+# (apt-get, through sudo when not root). Usage: scripts/setup.sh JOB...
+# Jobs: run (build and run the program; with no display also what the
+# headless screenshot needs), test, bench, pictures, sanitize, fuzz, soak,
+# memcheck, cross, install-check.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config      # compiler and build
-  libsdl1.2-compat-dev                  # the SDL 1.2 API, over SDL2
-  libgl1-mesa-dev libglu1-mesa-dev      # OpenGL and GLU from Mesa
-  libgl1-mesa-dri                       # llvmpipe, for OpenGL on a virtual X server
-  libgtest-dev libbenchmark-dev         # GoogleTest, Google Benchmark
-  libstb-dev                            # stb_image / stb_image_write for the picture tool
-  libx11-dev libxtst-dev                # the end-to-end tests drive X directly
-  xvfb xauth x11-utils xdotool imagemagick openbox  # virtual display, input, screenshots, window manager
-  clang libclang-rt-14-dev valgrind     # sanitizers, fuzzing, memcheck
-)
+build=(build-essential cmake pkg-config)
+program=(libsdl1.2-compat-dev      # the SDL 1.2 API, over SDL2
+         libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri  # OpenGL, GLU, llvmpipe
+         libx11-dev)               # full screen asks X for help
+headless=(xvfb xauth x11-utils xdotool imagemagick)  # virtual display, input, screenshot
+tests=(libgtest-dev libstb-dev     # GoogleTest; stb_image for the picture tool
+       libxtst-dev libxfixes-dev   # the end-to-end tests drive and inspect X
+       openbox clang)              # a window manager; a second compiler for the kernel
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+packages=()
+for job in "$@"; do
+  case $job in
+    run)
+      packages+=("${build[@]}" "${program[@]}")
+      # Without a usable display, make run shows the program on Xvfb.
+      if [ -z "${DISPLAY:-}" ] || ! { command -v xdpyinfo >/dev/null && xdpyinfo >/dev/null 2>&1; }; then
+        packages+=("${headless[@]}")
+      fi ;;
+    test) packages+=("${build[@]}" "${program[@]}" "${headless[@]}" "${tests[@]}") ;;
+    bench) packages+=("${build[@]}" "${program[@]}" libbenchmark-dev) ;;
+    sanitize) packages+=("${build[@]}" "${program[@]}" "${headless[@]}" "${tests[@]}" libclang-rt-14-dev) ;;
+    fuzz) packages+=("${build[@]}" clang libclang-rt-14-dev) ;;
+    pictures) packages+=("${build[@]}" "${program[@]}" libstb-dev) ;;
+    soak) packages+=("${headless[@]}") ;;
+    memcheck) packages+=(valgrind) ;;
+    cross) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
+    install-check) packages+=("${build[@]}") ;;
+    *) echo "setup.sh: unknown job '$job'" >&2; exit 2 ;;
+  esac
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#packages[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}"
+# One query for all of them: a second make run must start at once.
+missing=$(dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' "${packages[@]}" 2>/dev/null \
+  | awk '$1 == "ii" {sub(/:.*/, "", $2); print $2}' \
+  | sort -u | comm -13 - <(printf '%s\n' "${packages[@]}" | sort -u))
+[ -z "$missing" ] && exit 0
+
+echo "installing: $(echo $missing)"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || { echo "need root or sudo to install packages" >&2; exit 1; }
@@ -29,4 +52,5 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# shellcheck disable=SC2086
+$sudo apt-get install -y -qq --no-install-recommends $missing
