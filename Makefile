@@ -60,7 +60,7 @@ soak: build
 
 # Memcheck over the unit tests that need no X server.
 memcheck: build
-	@for t in test_physics test_events test_picture_text test_builtin_pictures; do \
+	@for t in test_physics kernel_exactness test_events test_picture_text test_builtin_pictures; do \
 	  echo "memcheck: $$t"; \
 	  valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
 	    $(BUILD)/$$t --gtest_brief=1 >/dev/null || exit 1; \
@@ -68,3 +68,16 @@ memcheck: build
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+
+# The kernel as others use it: installed into a temporary prefix, the prefix
+# moved, the example built through find_package and through pkg-config.
+.PHONY: install-check aarch64-check
+install-check: build
+	@scripts/check-install.sh $(BUILD)
+
+# The kernel and its exactness check alone, cross-compiled for aarch64 and run
+# under qemu-user: the same bits as on x86-64.
+AARCH64_BUILD ?= build-aarch64
+aarch64-check: setup
+	@RUN="qemu-aarch64 -L /usr/aarch64-linux-gnu" tests/kernel_flags.sh $(AARCH64_BUILD) \
+	  "aarch64-linux-gnu-g++ -O2" "aarch64-linux-gnu-g++ -std=c++17 -O3"
