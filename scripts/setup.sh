@@ -13,6 +13,7 @@ packages=(
   libx11-dev libxtst-dev                # the end-to-end tests drive X directly
   xvfb xauth x11-utils xdotool imagemagick openbox  # virtual display, input, screenshots, window manager
   clang libclang-rt-14-dev valgrind     # sanitizers, fuzzing, memcheck
+  g++-aarch64-linux-gnu qemu-user       # make aarch64-check: the kernel on aarch64
 )
 
 missing=()
