@@ -21,7 +21,7 @@ CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 configured = test -f $(BUILD)/CMakeCache.txt || $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
 enable = grep -q '^$(1):BOOL=ON' $(BUILD)/CMakeCache.txt 2>/dev/null || $(CONFIGURE) -D$(1)=ON
 
-.PHONY: all run test bench pictures sanitize fuzz soak memcheck clean
+.PHONY: all run test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean
 
 all: test
 
@@ -76,11 +76,27 @@ memcheck:
 	@scripts/setup.sh test memcheck
 	@$(call enable,PENSHELL_TESTS)
 	@cmake --build $(BUILD) -j $(JOBS)
-	@for t in test_physics test_events test_picture_text test_builtin_pictures; do \
+	@for t in test_physics kernel_exactness test_events test_picture_text test_builtin_pictures; do \
 	  echo "memcheck: $$t"; \
 	  valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
 	    $(BUILD)/$$t --gtest_brief=1 >/dev/null || exit 1; \
 	done; echo "memcheck: no errors"
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD)
+
+# The kernel as others use it: installed into a temporary prefix, the prefix
+# moved, the example built through find_package and through pkg-config.
+install-check:
+	@scripts/setup.sh run install-check
+	@$(configured)
+	@cmake --build $(BUILD) -j $(JOBS) --target physics
+	@scripts/check-install.sh $(BUILD)
+
+# The kernel and its exactness check alone, cross-compiled for aarch64 and run
+# under qemu-user: the same bits as on x86-64.
+AARCH64_BUILD ?= build-aarch64
+aarch64-check:
+	@scripts/setup.sh cross
+	@RUN="qemu-aarch64 -L /usr/aarch64-linux-gnu" tests/kernel_flags.sh $(AARCH64_BUILD) \
+	  "aarch64-linux-gnu-g++ -O2" "aarch64-linux-gnu-g++ -std=c++17 -O3"

@@ -1,6 +1,6 @@
 #pragma once
 // Yardsticks the kernel is measured against.
-#include "physics.h"
+#include <penshell/physics.h>
 
 // Plain scalar versions of the kernel (reference.cpp, built without vector code).
 float update_reference(float dt, float prev_dt, TCVerlet* particles, unsigned count);

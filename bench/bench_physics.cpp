@@ -3,7 +3,7 @@
 // update_physics vs scalar at 4096 particles (in cache) and vs the streaming
 // pass at 4194304 particles (memory bound).
 #include "bench.h"
-#include "physics.h"
+#include <penshell/physics.h>
 #include "physics_paths.h"
 
 #include <benchmark/benchmark.h>

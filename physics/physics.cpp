@@ -1,4 +1,22 @@
-#include "physics.h"
+// Exact results must not depend on the flags this file is compiled with: no
+// multiply may be fused with the add that follows it (GCC fuses wherever the
+// target has FMA, Clang within one expression). The pragmas come before every
+// include so that the inline functions of the headers, the intrinsics among
+// them, are covered as well.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+// The kernel tests isfinite and relies on IEEE rounding of every operation.
+#if defined(__FAST_MATH__) || (defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__)
+#error "physics.cpp needs IEEE float semantics: build it without -ffast-math or -ffinite-math-only"
+#endif
+#if __cplusplus < 201703L
+#error "physics.cpp is C++17: build it with -std=c++17 or later (clang++ 14 defaults to C++14)"
+#endif
+
+#include <penshell/physics.h>
 #include "physics_paths.h"
 
 #include <array>

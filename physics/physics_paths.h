@@ -1,8 +1,8 @@
 #pragma once
 // Internal interface: the processor-specific versions of update_physics, so
 // tests and benchmarks can run each one the machine has. Every path gives the
-// same bits as the scalar one. Callers use physics.h.
-#include "physics.h"
+// same bits as the scalar one. Callers use <penshell/physics.h>; this one is not installed.
+#include <penshell/physics.h>
 
 enum PhysicsPath {
     PHYSICS_PATH_SCALAR = 0,  // portable C++, every processor
