@@ -42,6 +42,12 @@ static int fail(const std::string& what, const std::string& detail)
     return 1;
 }
 
+static bool refuse(const std::string& what, const std::string& detail)
+{
+    fail(what, detail);
+    return false;
+}
+
 // RGB pixels, three bytes each, rows from the top.
 struct Image {
     int width = 0, height = 0;
@@ -51,10 +57,8 @@ struct Image {
 static bool read_file(const char* path, std::string& out)
 {
     FILE* f = std::fopen(path, "rb");
-    if (!f) {
-        fail(path, std::strerror(errno));
-        return false;
-    }
+    if (!f)
+        return refuse(path, std::strerror(errno));
     char buffer[4096];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
@@ -71,10 +75,8 @@ static bool read_file(const char* path, std::string& out)
 static bool write_file(const char* path, const std::string& data)
 {
     FILE* f = std::fopen(path, "wb");
-    if (!f) {
-        fail(path, std::strerror(errno));
-        return false;
-    }
+    if (!f)
+        return refuse(path, std::strerror(errno));
     struct stat st;
     bool regular = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
     bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size() && std::fflush(f) == 0;
@@ -114,7 +116,7 @@ static bool load_stb_image(const char* path, const std::string& content, Image& 
     const auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
     int channels = 0;
     if (content.size() > INT_MAX)
-        return fail(path, "too large to read"), false;
+        return refuse(path, "too large to read");
     unsigned char* rgba = stbi_load_from_memory(bytes, int(content.size()), &image.width,
                                                 &image.height, &channels, 4);
     if (!rgba) {
@@ -123,7 +125,7 @@ static bool load_stb_image(const char* path, const std::string& content, Image& 
             const char* stb = stbi_failure_reason();
             reason = std::string("stb_image cannot read it (") + (stb && *stb ? stb : "no reason given") + ")";
         }
-        return fail(path, reason), false;
+        return refuse(path, reason);
     }
     // Over black, the ground that the program's inverting blend leaves unchanged:
     // what a transparent pixel stores must not show.
@@ -136,23 +138,26 @@ static bool load_stb_image(const char* path, const std::string& content, Image& 
     return true;
 }
 
-// An image file or a GIMP export, recognised by its content.
-static bool load_image(const char* path, Image& image)
+// The content of an image file or of a GIMP export, told apart by that content.
+static bool image_from_content(const char* path, const std::string& content, Image& image)
 {
-    std::string content;
-    if (!read_file(path, content))
-        return false;
     if (looks_like_gimp_header(content)) {
         std::string problem = read_gimp_header(content, image.width, image.height, image.rgb);
         if (!problem.empty())
-            return fail(path, "GIMP header export: " + problem), false;
+            return refuse(path, "GIMP header export: " + problem);
         return true;
     }
     if (!load_stb_image(path, content, image))
         return false;
     if (picture_rgb_size(image.width, image.height) == 0)
-        return fail(path, "too large for a picture text"), false;
+        return refuse(path, "too large for a picture text");
     return true;
+}
+
+static bool load_image(const char* path, Image& image)
+{
+    std::string content;
+    return read_file(path, content) && image_from_content(path, content, image);
 }
 
 // A whole decimal number from 1 to INT_MAX, or 0.
@@ -204,14 +209,12 @@ static bool read_picture_text(const char* text_path, const std::string& content,
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
         text.pop_back();
     std::size_t expected = picture_rgb_size(width, height) / 3 * 4;
-    if (text.size() != expected) {
-        fail(text_path, std::to_string(text.size()) + " characters, but a " + std::to_string(width) + "x" +
-                            std::to_string(height) + " picture has " + std::to_string(expected));
-        return false;
-    }
+    if (text.size() != expected)
+        return refuse(text_path, std::to_string(text.size()) + " characters, but a " + std::to_string(width) +
+                                     "x" + std::to_string(height) + " picture has " + std::to_string(expected));
     for (std::size_t i = 0; i < text.size(); ++i)
         if (text[i] < '!' || text[i] > '`')
-            return fail(text_path, "character " + std::to_string(i) + " is outside \"!\"..\"`\""), false;
+            return refuse(text_path, "character " + std::to_string(i) + " is outside \"!\"..\"`\"");
     image.width = width;
     image.height = height;
     image.rgb = decode_picture(text.c_str(), width, height);
@@ -235,7 +238,7 @@ static int text_to_png(const char* text_path, const char* width_arg, const char*
         return 1;
     Image image;
     if (looks_like_gimp_header(content)) {
-        if (!load_image(text_path, image))
+        if (!image_from_content(text_path, content, image))
             return 1;
         if (width_arg && (width != image.width || height != image.height))
             return fail(text_path, "a " + std::to_string(image.width) + "x" + std::to_string(image.height) +
