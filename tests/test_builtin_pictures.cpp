@@ -45,10 +45,7 @@ std::string held(std::string path)
 
 TEST(BuiltinPictures, SizesLengthsAndLook)
 {
-    struct Builtin {
-        const char* text;
-        int width, height, side;
-    };
+    struct Builtin { const char* text; int width, height, side; };
     const Builtin builtins[] = {{wait_header_data, wait_width, wait_height, 32},
                                 {pen_header_data, pen_width, pen_height, 16}};
     for (const Builtin& b : builtins) {
@@ -74,11 +71,7 @@ TEST(PictureTextTool, GoodAndBadInputs)
 {
     const std::string work = TOOL_TEST_DIR;
     mkdir(work.c_str(), 0755);
-    struct Case {
-        std::string command;
-        int status;
-        std::string error, out, expect;
-    };
+    struct Case { std::string command; int status; std::string error, out, expect; };
     const Case cases[] = {
         {"$T text tests/data/escapes.h", 0, "escapes.h: 20x3 pixels", "", "tests/data/escapes.ppm"},
         {"$T text tests/data/escapes.ppm", 0, "", "", "tests/data/escapes.txt"},

@@ -9,10 +9,7 @@
 
 TEST(PictureText, DocumentedPixelsBothWays)
 {
-    struct Case {
-        const char* text;
-        unsigned char rgb[3];
-    };
+    struct Case { const char* text; unsigned char rgb[3]; };
     // One channel at a time too, so that a mix-up of channels or bits shows.
     const Case cases[] = {{"!!!!", {0, 0, 0}},     {"````", {255, 255, 255}}, {"L[_P", {175, 175, 175}},
                           {"`Q!!", {255, 0, 0}},   {"!0]!", {0, 255, 0}},     {"!!$`", {0, 0, 255}},
