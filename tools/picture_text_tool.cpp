@@ -127,6 +127,10 @@ static bool load_stb_image(const char* path, const std::string& content, Image& 
         }
         return refuse(path, reason);
     }
+    if (picture_rgb_size(image.width, image.height) == 0) {
+        stbi_image_free(rgba);
+        return refuse(path, "too large for a picture text");
+    }
     // Over black, the ground that the program's inverting blend leaves unchanged:
     // what a transparent pixel stores must not show.
     std::size_t pixels = std::size_t(image.width) * image.height;
@@ -147,11 +151,7 @@ static bool image_from_content(const char* path, const std::string& content, Ima
             return refuse(path, "GIMP header export: " + problem);
         return true;
     }
-    if (!load_stb_image(path, content, image))
-        return false;
-    if (picture_rgb_size(image.width, image.height) == 0)
-        return refuse(path, "too large for a picture text");
-    return true;
+    return load_stb_image(path, content, image);
 }
 
 static bool load_image(const char* path, Image& image)
