@@ -9,7 +9,7 @@
 #include "picture_text.h"
 
 // Larger pictures are skipped after the size checks: ASan prepares the shadow of
-// every allocation, and tens of megabytes a run made fuzzing ten times slower.
+// every allocation, and tens of megabytes a run made fuzzing many times slower.
 static const std::size_t max_rgb = 1u << 20;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
