@@ -60,10 +60,8 @@ fuzz:
 	@scripts/setup.sh fuzz
 	@test -f $(FUZZ_BUILD)/CMakeCache.txt || cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DPENSHELL_FUZZ=ON -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
-	@cmake --build $(FUZZ_BUILD) --target fuzz_picture_text -j $(JOBS)
-	@mkdir -p $(FUZZ_BUILD)/corpus
-	@$(FUZZ_BUILD)/fuzz_picture_text -max_total_time=$(FUZZ_SECONDS) -malloc_limit_mb=256 \
-	  -print_final_stats=1 $(FUZZ_BUILD)/corpus fuzz/corpus
+	@cmake --build $(FUZZ_BUILD) --target fuzz_picture_text fuzz_gimp_header -j $(JOBS)
+	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 soak:
 	@scripts/setup.sh run soak

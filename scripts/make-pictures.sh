@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the built-in pictures: draws pictures/source/*.png with
 # draw_pictures, then writes pictures/*_picture.cpp from them with picture_text.
+# Only files whose content changes are replaced, so an unchanged tree rebuilds nothing.
 # Usage: scripts/make-pictures.sh [BUILD_DIR]   (default: build; it is built first)
 # To keep a hand-edited PNG, set DRAW=0 and only the .cpp files are rewritten.
 set -euo pipefail
@@ -8,10 +9,28 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 test -f "$build/CMakeCache.txt" || cmake -S . -B "$build"
 cmake --build "$build" --target picture_text draw_pictures -j "$(nproc)"
+new=$(mktemp -d "$build/pictures.XXXXXX")
+trap 'rm -rf "$new"' EXIT
+changed=0
+
+# Moves the new version of a file into place unless it is already there.
+update() {
+  if cmp -s "$1" "$2"; then
+    return
+  fi
+  mv "$1" "$2"
+  echo "pictures: rewrote $2"
+  changed=$((changed + 1))
+}
+
 if [ "${DRAW:-1}" != 0 ]; then
-  "$build/draw_pictures" pictures/source
+  "$build/draw_pictures" "$new"
+  for name in wait pen; do
+    update "$new/$name.png" "pictures/source/$name.png"
+  done
 fi
 for name in wait pen; do
-  "$build/picture_text" cpp "$name" "pictures/source/$name.png" "pictures/${name}_picture.cpp"
+  "$build/picture_text" cpp "$name" "pictures/source/$name.png" "$new/${name}_picture.cpp"
+  update "$new/${name}_picture.cpp" "pictures/${name}_picture.cpp"
 done
-echo "pictures regenerated: pictures/source/{wait,pen}.png, pictures/{wait,pen}_picture.cpp"
+echo "pictures: $changed of $([ "${DRAW:-1}" != 0 ] && echo 4 || echo 2) files changed"
