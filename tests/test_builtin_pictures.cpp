@@ -63,40 +63,40 @@ TEST(BuiltinPictures, SizesLengthsAndLook)
 // Each case is run by sh in the source tree, the tool as $T and the work
 // directory as $W. Its output (a file in $W, else standard output) must hold what
 // the expected file does, or, when none is given, be absent or empty.
-// tests/data/README says how the data were made, the GIMP exports by GIMP itself.
+// tools/testdata/README says how the data were made, the GIMP exports by GIMP itself.
 TEST(PictureTextTool, GoodAndBadInputs)
 {
     const std::string work = TOOL_TEST_DIR;
     mkdir(work.c_str(), 0755);
     struct Case { std::string command; int status; std::string error, out, expect; };
     const Case cases[] = {
-        {"$T text tests/data/escapes.h", 0, "escapes.h: 20x3 pixels", "", "tests/data/escapes.ppm"},
-        {"$T text tests/data/escapes.ppm", 0, "", "", "tests/data/escapes.txt"},
-        {"$T text tests/data/indexed.h", 0, "5x3", "", "tests/data/indexed.ppm"},
-        {"$T text tests/data/alpha.png", 0, "", "", "tests/data/alpha_over_black.png"},
-        {"$T png tests/data/pen.h $W/out.png", 0, "", "out.png", "pictures/source/pen.png"},
-        {"$T png tests/data/escapes.txt 20 3 $W/out.png", 0, "", "out.png", "tests/data/escapes.ppm"},
+        {"$T text tools/testdata/escapes.h", 0, "escapes.h: 20x3 pixels", "", "tools/testdata/escapes.ppm"},
+        {"$T text tools/testdata/escapes.ppm", 0, "", "", "tools/testdata/escapes.txt"},
+        {"$T text tools/testdata/indexed.h", 0, "5x3", "", "tools/testdata/indexed.ppm"},
+        {"$T text tools/testdata/alpha.png", 0, "", "", "tools/testdata/alpha_over_black.png"},
+        {"$T png tools/testdata/pen.h $W/out.png", 0, "", "out.png", "pictures/source/pen.png"},
+        {"$T png tools/testdata/escapes.txt 20 3 $W/out.png", 0, "", "out.png", "tools/testdata/escapes.ppm"},
         // The committed sources must be what make-pictures.sh makes of theirs, and
         // GIMP's export of the pen the same, whatever its file is called.
-        {"mkdir -p $W/pictures/source && cp tests/data/pen.h $W/pictures/source/pen.png && cd $W && "
+        {"mkdir -p $W/pictures/source && cp tools/testdata/pen.h $W/pictures/source/pen.png && cd $W && "
          "$T cpp pen pictures/source/pen.png out.cpp", 0, "", "out.cpp", "pictures/pen_picture.cpp"},
         {"$T cpp pen pictures/source/pen.png $W/out.cpp", 0, "", "out.cpp", "pictures/pen_picture.cpp"},
         {"$T cpp wait pictures/source/wait.png $W/out.cpp", 0, "", "out.cpp", "pictures/wait_picture.cpp"},
-        {"$T text tests/data/escapes_truncated.h", 1, "escapes_truncated.h: GIMP header export: the file ends", "", ""},
-        {"$T png tests/data/escapes_height_4.h $W/out.png", 1, "declares 20x4, which takes 320 characters, but its data has 240", "out.png", ""},
-        {"$T png tests/data/escapes_height_2.h $W/out.png", 1, "declares 20x2", "out.png", ""},
-        {"$T png tests/data/escapes.h 20 4 $W/out.png", 1, "a 20x3 picture, not 20x4", "out.png", ""},
-        {"$T png tests/data/escapes.txt 20 4 $W/out.png", 1, "240 characters, but a 20x4 picture has 320", "out.png", ""},
-        {"$T png tests/data/escapes.txt $W/out.png", 1, "give the WIDTH and HEIGHT", "out.png", ""},
-        {"$T text tests/data/truncated.png", 1, "truncated PNG: the file ends inside its IDAT chunk", "", ""},
+        {"$T text tools/testdata/escapes_truncated.h", 1, "escapes_truncated.h: GIMP header export: the file ends", "", ""},
+        {"$T png tools/testdata/escapes_height_4.h $W/out.png", 1, "declares 20x4, which takes 320 characters, but its data has 240", "out.png", ""},
+        {"$T png tools/testdata/escapes_height_2.h $W/out.png", 1, "declares 20x2", "out.png", ""},
+        {"$T png tools/testdata/escapes.h 20 4 $W/out.png", 1, "a 20x3 picture, not 20x4", "out.png", ""},
+        {"$T png tools/testdata/escapes.txt 20 4 $W/out.png", 1, "240 characters, but a 20x4 picture has 320", "out.png", ""},
+        {"$T png tools/testdata/escapes.txt $W/out.png", 1, "give the WIDTH and HEIGHT", "out.png", ""},
+        {"$T text tools/testdata/truncated.png", 1, "truncated PNG: the file ends inside its IDAT chunk", "", ""},
         {"$T text $W/missing.png", 1, "missing.png: No such file", "", ""},
         {"$T text README.md", 1, "README.md: stb_image cannot read it (unknown image type)", "", ""},
         {"$T frobnicate", 2, "unknown command \"frobnicate\"", "", ""},
-        {"$T cpp odd tests/data/escapes.h $W/out.cpp", 1, "20x3, but a built-in picture's sides must be powers of two", "out.cpp", ""},
-        {"$T cpp wide tests/data/wide.png $W/out.cpp", 1, "512x1, but", "out.cpp", ""},
-        {"$T png tests/data/pen.h /dev/full", 1, "/dev/full: No space left on device", "", ""},
-        {"$T text tests/data/pen.h >/dev/full", 1, "standard output: No space left on device", "", ""},
-        {"ulimit -f 1; $T cpp pen tests/data/pen.h $W/out.cpp", 1, "out.cpp: File too large", "out.cpp", ""},
+        {"$T cpp odd tools/testdata/escapes.h $W/out.cpp", 1, "20x3, but a built-in picture's sides must be powers of two", "out.cpp", ""},
+        {"$T cpp wide tools/testdata/wide.png $W/out.cpp", 1, "512x1, but", "out.cpp", ""},
+        {"$T png tools/testdata/pen.h /dev/full", 1, "/dev/full: No space left on device", "", ""},
+        {"$T text tools/testdata/pen.h >/dev/full", 1, "standard output: No space left on device", "", ""},
+        {"ulimit -f 1; $T cpp pen tools/testdata/pen.h $W/out.cpp", 1, "out.cpp: File too large", "out.cpp", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
