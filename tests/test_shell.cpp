@@ -1,7 +1,9 @@
-// The real program on a real X server: real input events in, real pixels out.
+// The real program on a real X server: arguments, events and input in; the
+// frames it presents, what the screen shows, and how it ends, out.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "picture_text.h"
@@ -10,155 +12,141 @@
 
 namespace {
 
-// What a frame must look like: the background, then each picture through the
-// inverting blend src*(1-dst) + dst*(1-src), in window pixels with y upward.
-struct Frame {
-    bool red;
-    int mouse_x, mouse_y;
+struct Scenario {
+    const char* name;
+    std::vector<std::string> argv;  // argv[0] included: it is scanned for options too
+    int width, height;              // the screen; 0: no display at all
+    bool window_manager;
+    const char* events;  // pushed before the first frame; the program ends on its own
+    const char* input;   // XTest input while it runs, then end_signal or else a key press
+    int end_signal;
+    bool red, full;    // the frame expected, and whether it fills the screen
+    int pen_x, pen_y;  // where the last frame shows the pen
+    long frames;       // presented frames, when the count is known
+    int status;
 };
 
-double blend(double src, double dst) { return src * (1 - dst) + dst * (1 - src); }
+const Scenario scenarios[] = {
+    {"PlainWindowFollowsMotionAndIgnoresReleasesAndClicks", {"penshell"}, 640, 480, false, "",
+     "m10,-7 m10,-7 m10,-7 u c", 0, false, false, 350, 261, 0, 0},
+    {"OwnNameRedEndsOnSigterm", {"-red"}, 640, 480, false, "", "", SIGTERM, true, false, 320, 240, 0, 0},
+    {"InexactWordsChangeNothingAndSigintEnds", {"penshell", "--red", "-RED", "red", "-F", "f", "--f"},
+     800, 600, false, "", "", SIGINT, false, false, 320, 240, 0, 0},
+    {"FullScreenBare1024", {"penshell", "-f", "-red"}, 1024, 768, false, "", "m16,-8 m16,-8", 0, true,
+     true, 340, 250, 0, 0},
+    {"FullScreenUnderWindowManager1024", {"penshell", "-red", "-f"}, 1024, 768, true, "", "m16,-8", 0,
+     true, true, 330, 245, 0, 0},
+    {"FullScreenBare800", {"penshell", "-f"}, 800, 600, false, "", "m20,-10", 0, false, true, 336, 248, 0, 0},
+    {"FullScreenUnderWindowManager800", {"-f", "-red"}, 800, 600, true, "", "m-20,10", 0, true, true, 304,
+     232, 0, 0},
+    // The pass that dispatches the key press still moves the pen for the
+    // motion behind it, and presents its frame.
+    {"KeyBeforeTheFirstFrame", {"penshell"}, 640, 480, false, "k m5,-3", "", 0, false, false, 325, 243, 1, 0},
+    // One drain empties the whole queue.
+    {"BurstOfMotionsThenAKey", {"penshell"}, 640, 480, false, "m1,0*100 k", "", 0, false, false, 420, 240,
+     1, 0},
+    {"NoDisplay", {"penshell"}, 0, 0, false, "", "", 0, false, false, 0, 0, 0, 255},
+};
 
-void draw_expected(std::vector<double>& px, const std::vector<unsigned char>& rgb, int size,
-                   int left, int bottom)
+// The frame the program must present, computed from the picture texts and the
+// inverting blend src*(1-dst) + dst*(1-src); row 0 at the top.
+std::vector<double> expected_frame(const Scenario& s)
 {
-    for (int row = 0; row < size; ++row)
-        for (int col = 0; col < size; ++col) {
-            int x = left + col, y = bottom + size - 1 - row;  // text row 0 is the top
-            if (x < 0 || x >= 640 || y < 0 || y >= 480)
-                continue;
-            for (int c = 0; c < 3; ++c) {
-                double& dst = px[(size_t(y) * 640 + x) * 3 + c];
-                dst = blend(rgb[(size_t(row) * size + col) * 3 + c] / 255.0, dst);
-            }
-        }
-}
-
-// Counts the window pixels that differ from the expected frame by more than
-// Mesa's rounding; the window is at the top-left of a 640x480 screen.
-int mismatches(const ScreenGrab& screen, const Frame& frame)
-{
-    static const std::vector<unsigned char> wait = decode_picture(wait_header_data, 32, 32);
-    static const std::vector<unsigned char> pen = decode_picture(pen_header_data, 16, 16);
     std::vector<double> px(640 * 480 * 3, 0.0);
     for (size_t i = 0; i < px.size(); i += 3)
-        px[i] = frame.red ? 102 / 255.0 : 0.0;
-    draw_expected(px, wait, 32, 608, 0);
-    draw_expected(px, pen, 16, frame.mouse_x, frame.mouse_y);
-    int bad = 0;
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 640; ++x) {
-            Rgb got = screen.at(x, 479 - y);
-            const double* want = &px[(size_t(y) * 640 + x) * 3];
-            int g[3] = {got.r, got.g, got.b};
-            for (int c = 0; c < 3; ++c)
-                if (std::abs(g[c] - want[c] * 255) > 2.01) {
+        px[i] = s.red ? 0.4 : 0.0;
+    auto draw = [&px](const char* text, int size, int left, int bottom) {
+        std::vector<unsigned char> rgb = decode_picture(text, size, size);
+        for (int row = 0; row < size; ++row)
+            for (int col = 0; col < size; ++col) {
+                int x = left + col, top_row = 479 - (bottom + size - 1 - row);
+                if (x < 0 || x >= 640 || top_row < 0 || top_row >= 480)
+                    continue;
+                for (int c = 0; c < 3; ++c) {
+                    double src = rgb[(size_t(row) * size + col) * 3 + c] / 255.0;
+                    double& dst = px[(size_t(top_row) * 640 + x) * 3 + c];
+                    dst = src * (1 - dst) + dst * (1 - src);
+                }
+            }
+    };
+    draw(wait_header_data, 32, 608, 0);
+    draw(pen_header_data, 16, s.pen_x, s.pen_y);
+    return px;
+}
+
+// Counts the pixels of the image that are off the frame by more than Mesa's
+// rounding. Scaled up (full), each pixel must lie within the range of the
+// window pixels nearest to it, so linear and nearest scaling both pass;
+// otherwise the frame is centred at its own size.
+int mismatches(const Image& image, const std::vector<double>& frame, bool full)
+{
+    int w = full ? image.width : 640, h = full ? image.height : 480;
+    int left = (image.width - w) / 2, top = (image.height - h) / 2, bad = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            double u = (x + 0.5) * 640 / w - 0.5, v = (y + 0.5) * 480 / h - 0.5;
+            int u0 = std::max(0, int(std::floor(u))), v0 = std::max(0, int(std::floor(v)));
+            int u1 = std::min(639, int(std::ceil(u))), v1 = std::min(479, int(std::ceil(v)));
+            Rgb p = image.at(left + x, top + y);
+            int got[3] = {p.r, p.g, p.b};
+            for (int c = 0; c < 3; ++c) {
+                double low = 1, high = 0;
+                for (int j : {v0, v1})
+                    for (int i : {u0, u1}) {
+                        low = std::min(low, frame[(size_t(j) * 640 + i) * 3 + c]);
+                        high = std::max(high, frame[(size_t(j) * 640 + i) * 3 + c]);
+                    }
+                if (got[c] < low * 255 - 2.01 || got[c] > high * 255 + 2.01) {
                     ++bad;
                     break;
                 }
+            }
         }
     return bad;
 }
 
-Frame wanted;
-bool shows_wanted(const ScreenGrab& screen) { return mismatches(screen, wanted) == 0; }
+void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
 
-// Waits for the frame and reports how far the screen is from it when it never comes.
-void expect_frame(Frame frame)
-{
-    wanted = frame;
-    ScreenGrab last;
-    bool shown = wait_for_screen(shows_wanted, 5000, &last);
-    EXPECT_TRUE(shown) << mismatches(last, frame) << " pixels differ from the frame with the pen at ("
-                       << frame.mouse_x << ", " << frame.mouse_y << ")"
-                       << (frame.red ? " on red" : " on black");
-}
-
-class Window : public testing::Test {
+class Window : public testing::TestWithParam<Scenario> {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(start_x_server(640, 480)); }
-    static void TearDownTestSuite() { stop_x_server(); }
+    void TearDown() override { end_session(); }
 };
 
-TEST_F(Window, DrawsIconAndPenThatFollowsRelativeMotionUntilAKeyPress)
+TEST_P(Window, PresentsTheFramesAndEndsAsExpected)
 {
-    Program program = start_program("penshell", {});
-    expect_frame({false, 320, 240});
-
-    // X counts y downward, the pen's y grows upward: (+30, -21) is right and up.
-    for (int i = 0; i < 3; ++i) {
-        send_relative_motion(10, -7);
-        settle(30);
+    const Scenario& s = GetParam();
+    std::vector<double> frame = expected_frame(s);
+    if (s.width)
+        ASSERT_TRUE(start_x_server(s.width, s.height, s.window_manager));
+    ASSERT_TRUE(start_program(s.argv, s.width > 0, s.events));
+    if (s.width && !*s.events) {
+        ASSERT_TRUE(wait_frames(1, 20000)) << "no frame presented: " << program_stderr();
+        EXPECT_TRUE(poll_until(2000, cursor_hidden)) << "the system pointer shows";
+        EXPECT_TRUE(poll_until(2000, pointer_grab_refused)) << "the pointer is not grabbed";
+        send_input(s.input);
+        EXPECT_FALSE(program_ended()) << "ended before the key press";
+        Image screen;
+        EXPECT_TRUE(poll_until(1500, [&] { return mismatches(screen = grab_screen(), frame, s.full) == 0; }))
+            << mismatches(screen, frame, s.full) << " screen pixels are off";
+        if (!s.end_signal)
+            send_input("k");
     }
-    expect_frame({false, 350, 261});
-
-    // Key releases and button clicks are not handled: nothing moves, nothing ends.
-    send_key(false, "a");
-    send_click(1);
-    settle(150);
-    expect_frame({false, 350, 261});
-    EXPECT_TRUE(program_running(program)) << "ended without a key press";
-
-    send_key(true, "space");
-    send_key(false, "space");
-    EXPECT_EQ(wait_program(program, 3000), 0) << program.stderr_text;
-}
-
-TEST_F(Window, RedBackgroundComesFromExactOptionWordsIncludingTheProgramName)
-{
-    // Only exact words count, and argument 0 is scanned too.
-    Program plain = start_program("penshell", {"--red", "-RED", "red", "-F", "f"});
-    expect_frame({false, 320, 240});
-    kill(plain.pid, SIGINT);
-    EXPECT_EQ(wait_program(plain, 3000), 0) << "SIGINT must end the program normally" << plain.stderr_text;
-
-    Program named = start_program("-red", {"-red"});
-    expect_frame({true, 320, 240});
-    kill(named.pid, SIGTERM);
-    EXPECT_EQ(wait_program(named, 3000), 0) << named.stderr_text;
-}
-
-TEST(NoDisplay, VideoModeIsRefusedWithTheMessageAndStatus255)
-{
-    Program program = start_program("penshell", {}, false);
-    EXPECT_EQ(wait_program(program, 10000), 255) << program.stderr_text;
-    const std::string& err = program.stderr_text;
-    const std::string message = "setting video mode failed.";
-    ASSERT_GE(err.size(), message.size()) << err;
-    EXPECT_EQ(err.substr(err.size() - message.size()), message);
-}
-
-class LargeScreen : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(start_x_server(1024, 768));
-        ASSERT_TRUE(start_window_manager());
+    EXPECT_EQ(end_program(5000, s.end_signal), s.status) << program_stderr();
+    if (!s.width) {
+        EXPECT_EQ(program_stderr(), "setting video mode failed.");
+        return;
     }
-    static void TearDownTestSuite() { stop_x_server(); }
-};
-
-bool is_red(Rgb p) { return std::abs(p.r - 102) <= 2 && p.g <= 2 && p.b <= 2; }
-bool corners_red(const ScreenGrab& s)
-{
-    return is_red(s.at(0, 0)) && is_red(s.at(s.width - 1, 0)) && is_red(s.at(0, s.height - 1))
-        && is_red(s.at(s.width - 1, s.height - 1));
+    Presented presented;
+    ASSERT_TRUE(read_presented(presented));
+    EXPECT_EQ(mismatches(presented.last, frame, false), 0) << "in the last frame";
+    if (s.frames)
+        EXPECT_EQ(presented.frames, s.frames);
+    // The 10 ms delay: at most 100 frames a second.
+    if (presented.frames > 1)
+        EXPECT_GE(presented.shortest_gap_us, 10000);
 }
-bool centre_red(const ScreenGrab& s) { return is_red(s.at(s.width / 2 - 100, s.height / 2 - 100)); }
 
-TEST_F(LargeScreen, FullScreenCoversTheScreenAndAWindowDoesNot)
-{
-    Program full = start_program("penshell", {"-red", "-f"});
-    ScreenGrab last;
-    EXPECT_TRUE(wait_for_screen(corners_red, 5000, &last)) << "the corners of the screen are not red";
-    kill(full.pid, SIGTERM);
-    EXPECT_EQ(wait_program(full, 3000), 0) << full.stderr_text;
-
-    Program windowed = start_program("penshell", {"-red"});
-    EXPECT_TRUE(wait_for_screen(centre_red, 5000, &last));
-    EXPECT_FALSE(corners_red(last)) << "a 640x480 window covers the whole screen";
-    kill(windowed.pid, SIGTERM);
-    EXPECT_EQ(wait_program(windowed, 3000), 0) << windowed.stderr_text;
-}
+INSTANTIATE_TEST_SUITE_P(Scenarios, Window, testing::ValuesIn(scenarios),
+                         [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 }  // namespace

@@ -3,246 +3,225 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xfixes.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+namespace {
 
-// Checks done() every step_ms until it holds (true) or timeout_ms passes (false).
-template <typename Done>
-static bool poll_until(int timeout_ms, int step_ms, Done done)
+pid_t server = -1, manager = -1, program = -1;
+int program_status = -1;
+Display* display = nullptr;
+std::string display_name;
+const std::string files = "/tmp/penshell-test-" + std::to_string(getpid());  // + .stderr, .frames, .ppm
+
+// Runs file with argv and these variables added to the environment, less any
+// that would point it elsewhere. SIGKILL ends it when this process ends, even
+// by SIGKILL, so that nothing outlives a test.
+pid_t spawn(const char* file, const std::vector<std::string>& argv, std::vector<std::string> env,
+            const std::string& stderr_path = "/dev/null")
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
-    }
-    return true;
-}
-
-static pid_t server_pid = -1;
-static pid_t manager_pid = -1;
-static Display* display = nullptr;
-static std::string display_name;
-
-// Runs file (looked up in PATH when it has no slash) with argv, whose first
-// entry is the name the process sees.
-static pid_t spawn(const char* file, const std::vector<std::string>& argv,
-                   const std::vector<std::string>& env, int stdout_fd, int stderr_fd)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
-    std::vector<char*> args, envp;
+    pid_t parent = getpid(), pid = fork();
+    if (pid != 0)
+        return pid;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)  // the parent is gone already
+        _exit(127);
+    dup2(open("/dev/null", O_RDWR), 1);
+    dup2(open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "XDG_RUNTIME_DIR", "LD_PRELOAD"})
+        unsetenv(name);
+    for (std::string& e : env)
+        putenv(&e[0]);
+    std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    for (const std::string& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, file, &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    execvp(file, args.data());
+    _exit(127);
 }
 
-// The environment of this process less the variables that would point the
-// child at another display, plus the extra ones.
-static std::vector<std::string> child_env(const std::vector<std::string>& extra)
+void end_process(pid_t& pid)
 {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        if (!std::strncmp(*e, "DISPLAY=", 8) || !std::strncmp(*e, "WAYLAND_DISPLAY=", 16)
-            || !std::strncmp(*e, "SDL_VIDEODRIVER=", 16))
-            continue;
-        env.push_back(*e);
-    }
-    env.insert(env.end(), extra.begin(), extra.end());
-    return env;
-}
-
-static int null_fd()
-{
-    static int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    return fd;
-}
-
-static void end_process(pid_t& pid)
-{
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    if (!poll_until(2000, 20, [pid] { return waitpid(pid, nullptr, WNOHANG) != 0; })) {
-        kill(pid, SIGKILL);
+    if (pid > 0 && kill(pid, SIGKILL) == 0)
         waitpid(pid, nullptr, 0);
-    }
     pid = -1;
 }
 
-bool start_x_server(int width, int height)
+std::string file_text(const std::string& path)
 {
-    // -displayfd: the server picks a free display and writes its number once it
-    // accepts clients, so there is no race for a display number.
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
+bool poll_until(int timeout_ms, const std::function<bool()>& done)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+    return true;
+}
+
+bool start_x_server(int width, int height, bool window_manager)
+{
+    end_session();
+    // The server picks a free display and writes its number once it accepts clients.
     int fds[2];
     if (pipe(fds) != 0)
         return false;
-    std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                     screen, "-nolisten", "tcp", "-noreset"};
-    server_pid = spawn("Xvfb", argv, child_env({}), null_fd(), null_fd());
+    server = spawn("Xvfb", {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                            std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"}, {});
     close(fds[1]);
-    char buf[16] = "";
-    ssize_t n = server_pid > 0 ? read(fds[0], buf, sizeof buf - 1) : -1;
+    char number[16] = "";
+    bool ready = read(fds[0], number, sizeof number - 1) > 0;
     close(fds[0]);
-    if (n <= 0) {
-        end_process(server_pid);
-        return false;
-    }
-    display_name = ":" + std::to_string(std::atoi(buf));
-    display = XOpenDisplay(display_name.c_str());
-    return display != nullptr;
-}
-
-void stop_x_server()
-{
-    end_process(manager_pid);
-    if (display)
-        XCloseDisplay(display);
-    display = nullptr;
-    end_process(server_pid);
+    display_name = ":" + std::to_string(std::atoi(number));
+    display = ready ? XOpenDisplay(display_name.c_str()) : nullptr;
+    if (!display || !window_manager)
+        return display != nullptr;
+    manager = spawn("openbox", {"openbox"}, {"DISPLAY=" + display_name});
+    // openbox is ready once it owns the window manager selection.
+    Atom selection = XInternAtom(display, "WM_S0", False);
+    return poll_until(5000, [selection] { return XGetSelectionOwner(display, selection) != None; });
 }
 
 std::string x_display_name() { return display_name; }
 
-bool start_window_manager()
+void end_session()
 {
-    manager_pid = spawn("openbox", {"openbox"}, child_env({"DISPLAY=" + display_name}), null_fd(), null_fd());
-    if (manager_pid <= 0)
-        return false;
-    // openbox is ready once it owns the window manager selection of screen 0.
-    Atom selection = XInternAtom(display, "WM_S0", False);
-    return poll_until(5000, 20, [selection] { return XGetSelectionOwner(display, selection) != None; });
+    end_process(program);
+    end_process(manager);
+    if (display)
+        XCloseDisplay(display);
+    display = nullptr;
+    end_process(server);
+    for (const char* kind : {".frames", ".ppm", ".stderr"})
+        unlink((files + kind).c_str());
 }
 
-
-Program start_program(const std::string& name, const std::vector<std::string>& args, bool on_display)
+bool start_program(const std::vector<std::string>& argv, bool on_display, const std::string& events)
 {
-    Program program;
-    char path[] = "/tmp/penshell-test-stderr-XXXXXX";
-    int fd = mkstemp(path);
-    program.stderr_path = path;
-    std::vector<std::string> argv = {name};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> extra = {"SDL_AUDIODRIVER=dummy"};
-    // Under LeakSanitizer: libraries named here stay mapped until the leak
-    // check at exit, so leaks inside a driver that SDL_Quit unloads can still
-    // be traced to it (and suppressed) rather than to an unknown module.
-    if (const char* keep = std::getenv("PENSHELL_KEEP_LOADED"))
-        extra.push_back(std::string("LD_PRELOAD=") + keep);
+    std::string preload = PROBE_PATH;  // and the sanitizer build's own, if any
+    if (const char* own = std::getenv("LD_PRELOAD"))
+        preload = preload + ":" + own;
+    std::vector<std::string> env = {"SDL_AUDIODRIVER=dummy", "LD_PRELOAD=" + preload, "PENSHELL_EVENTS=" + events,
+                                    "PENSHELL_FRAME_FILE=" + files + ".frames",
+                                    "PENSHELL_LAST_FRAME=" + files + ".ppm"};
     if (on_display)
-        extra.push_back("DISPLAY=" + display_name);
-    program.pid = spawn(penshell_path(), argv, child_env(extra), null_fd(), fd);
-    close(fd);
-    return program;
+        env.push_back("DISPLAY=" + display_name);
+    program = spawn(PENSHELL_PATH, argv, env, files + ".stderr");
+    return program > 0;
 }
 
-static void keep_stderr(Program& program)
-{
-    std::ifstream in(program.stderr_path);
-    std::stringstream text;
-    text << in.rdbuf();
-    program.stderr_text = text.str();
-    unlink(program.stderr_path.c_str());
-}
-
-int wait_program(Program& program, int timeout_ms)
+bool program_ended()
 {
     int status = 0;
-    bool ended = program.pid > 0 && poll_until(timeout_ms, 10, [&] {
-        return waitpid(program.pid, &status, WNOHANG) == program.pid;
-    });
-    if (ended)
-        program.pid = -1;
-    end_process(program.pid);
-    keep_stderr(program);
-    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (program > 0 && waitpid(program, &status, WNOHANG) == program) {
+        program = -1;
+        program_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return program <= 0;
 }
 
-bool program_running(Program& program)
+static long frames_presented() { return std::atol(file_text(files + ".frames").c_str()); }
+
+bool wait_frames(long count, int timeout_ms)
 {
-    int status = 0;
-    return program.pid > 0 && waitpid(program.pid, &status, WNOHANG) == 0;
+    poll_until(timeout_ms, [count] { return frames_presented() >= count || program_ended(); });
+    return frames_presented() >= count;
 }
 
-ScreenGrab grab_screen()
+int end_program(int timeout_ms, int signal)
 {
-    ScreenGrab screen;
-    Window root = DefaultRootWindow(display);
-    XWindowAttributes attributes;
-    XGetWindowAttributes(display, root, &attributes);
-    screen.width = attributes.width;
-    screen.height = attributes.height;
-    XImage* image = XGetImage(display, root, 0, 0, screen.width, screen.height, AllPlanes, ZPixmap);
-    screen.pixels.resize(size_t(screen.width) * screen.height);
-    for (int y = 0; y < screen.height; ++y)
-        for (int x = 0; x < screen.width; ++x) {
+    if (signal && program > 0)
+        kill(program, signal);
+    if (!poll_until(timeout_ms, program_ended)) {
+        end_process(program);
+        program_status = -1;
+    }
+    return program_status;
+}
+
+std::string program_stderr() { return file_text(files + ".stderr"); }
+
+bool read_presented(Presented& p)
+{
+    std::string ppm = file_text(files + ".ppm");
+    int w = 0, h = 0, header = 0;
+    if (std::sscanf(ppm.c_str(), "P6 # frames %ld shortest_us %ld %d %d 255%n", &p.frames, &p.shortest_gap_us,
+                    &w, &h, &header) != 4 || ppm.size() != header + 1 + size_t(w) * h * 3)
+        return false;
+    p.last = {w, h, {}};
+    for (size_t i = header + 1; i < ppm.size(); i += 3)
+        p.last.pixels.push_back({ppm[i] & 255, ppm[i + 1] & 255, ppm[i + 2] & 255});
+    return true;
+}
+
+void send_input(const std::string& script)
+{
+    std::istringstream steps(script);
+    for (std::string step; steps >> step;) {
+        int dx = 0, dy = 0;
+        KeyCode key = XKeysymToKeycode(display, XStringToKeysym(step == "k" ? "space" : "a"));
+        if (std::sscanf(step.c_str(), "m%d,%d", &dx, &dy) == 2)
+            XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
+        if (step == "k")
+            XTestFakeKeyEvent(display, key, True, CurrentTime);
+        if (step == "k" || step == "u")
+            XTestFakeKeyEvent(display, key, False, CurrentTime);
+        for (bool press : {true, false})
+            if (step == "c")
+                XTestFakeButtonEvent(display, 1, press, CurrentTime);
+        XSync(display, False);
+        // Two frames more and the program has polled since the server sent it.
+        wait_frames(frames_presented() + 2, 2000);
+    }
+}
+
+Image grab_screen()
+{
+    int w = DisplayWidth(display, 0), h = DisplayHeight(display, 0);
+    Image screen{w, h, {}};
+    XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
             unsigned long p = XGetPixel(image, x, y);
-            screen.pixels[size_t(y) * screen.width + x] =
-                Rgb{int((p >> 16) & 255), int((p >> 8) & 255), int(p & 255)};
+            screen.pixels.push_back({int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)});
         }
     XDestroyImage(image);
     return screen;
 }
 
-bool wait_for_screen(bool (*ready)(const ScreenGrab&), int timeout_ms, ScreenGrab* last)
+bool cursor_hidden()
 {
-    ScreenGrab screen;
-    bool shown = poll_until(timeout_ms, 30, [&] {
-        screen = grab_screen();
-        return ready(screen);
-    });
-    if (last)
-        *last = std::move(screen);
-    return shown;
+    XFixesCursorImage* cursor = XFixesGetCursorImage(display);
+    bool hidden = cursor != nullptr;
+    for (int i = 0; hidden && i < cursor->width * cursor->height; ++i)
+        hidden = (cursor->pixels[i] >> 24) == 0;  // ARGB: no pixel with any alpha
+    if (cursor)
+        XFree(cursor);
+    return hidden;
 }
 
-void send_relative_motion(int dx, int dy)
+bool pointer_grab_refused()
 {
-    XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
-    XFlush(display);
-}
-
-void send_key(bool press, const char* keysym_name)
-{
-    KeyCode code = XKeysymToKeycode(display, XStringToKeysym(keysym_name));
-    XTestFakeKeyEvent(display, code, press, CurrentTime);
-    XFlush(display);
-}
-
-void send_click(int button)
-{
-    XTestFakeButtonEvent(display, button, True, CurrentTime);
-    XTestFakeButtonEvent(display, button, False, CurrentTime);
-    XFlush(display);
-}
-
-void settle(int ms)
-{
+    Window root = DefaultRootWindow(display);
+    int result = XGrabPointer(display, root, False, ButtonPressMask, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+    if (result == GrabSuccess)
+        XUngrabPointer(display, CurrentTime);
     XSync(display, False);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return result != GrabSuccess;
 }
-
-const char* penshell_path() { return PENSHELL_PATH; }

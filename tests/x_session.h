@@ -1,55 +1,42 @@
 #pragma once
-// A private X server for the tests: starts Xvfb (and, on request, openbox) on a
-// free display, runs the real program there, drives it with XTest input and
-// reads back the pixels it shows. Everything it starts, it stops.
-#include <sys/types.h>
-
+// A private X server for the tests (Xvfb, openbox on request), the real program
+// run on it under the frame probe, XTest input, and what the screen shows.
+// Whatever it starts is killed with the test process, however that ends.
+#include <functional>
 #include <string>
 #include <vector>
 
-struct Rgb {
-    int r, g, b;
-};
-
-// A screen grab, row 0 at the top of the screen.
-struct ScreenGrab {
+struct Rgb { int r, g, b; };
+struct Image {  // row 0 at the top
     int width = 0, height = 0;
     std::vector<Rgb> pixels;
     Rgb at(int x, int y) const { return pixels[size_t(y) * width + x]; }
 };
-
-// Starts Xvfb with one screen of the given size; returns false if it could not.
-bool start_x_server(int width, int height);
-void stop_x_server();
-std::string x_display_name();
-// Starts openbox on the display (full screen needs a window manager); it is
-// stopped with the server.
-bool start_window_manager();
-
-struct Program {
-    pid_t pid = -1;
-    std::string stderr_path;
-    std::string stderr_text;  // what it wrote, once it has ended
+// What the probe saw by the time the program ended.
+struct Presented {
+    long frames = 0, shortest_gap_us = -1;  // from the end of one swap to the start of the next
+    Image last;                             // the last frame, 640x480
 };
 
-// Runs the program with argv[0] = name (which the program also scans for
-// options) on the test display, or with no DISPLAY at all when display is false.
-Program start_program(const std::string& name, const std::vector<std::string>& args,
-                      bool display = true);
-// Waits up to timeout_ms for the program to end; returns its exit status, or
-// -1 after killing it when it did not end in time or died of a signal. Either
-// way its standard error is kept in stderr_text.
-int wait_program(Program& program, int timeout_ms);
-bool program_running(Program& program);
+bool poll_until(int timeout_ms, const std::function<bool()>& done);
+bool start_x_server(int width, int height, bool window_manager);  // ends any earlier session
+std::string x_display_name();
+void end_session();  // ends the program, the window manager and the server
 
-ScreenGrab grab_screen();
-// Polls the screen until ready(screen) holds or timeout_ms passes.
-bool wait_for_screen(bool (*ready)(const ScreenGrab&), int timeout_ms, ScreenGrab* last = nullptr);
+// argv[0] is the name the program sees; events: a script the probe pushes
+// before the first frame ("k" key press, "mDX,DY" motion, "*N" repeats).
+bool start_program(const std::vector<std::string>& argv, bool on_display, const std::string& events);
+bool wait_frames(long count, int timeout_ms);  // false at once if the program ends first
+bool program_ended();
+// Sends the signal, if any, and waits: the exit status, or -1 if the program
+// died of a signal or had to be killed.
+int end_program(int timeout_ms, int signal = 0);
+std::string program_stderr();
+bool read_presented(Presented& presented);
 
-void send_relative_motion(int dx, int dy);
-void send_key(bool press, const char* keysym_name);
-void send_click(int button);
-void settle(int ms);  // flush input and give the program time to draw a few frames
-
-// Path of the built program, set by the build.
-const char* penshell_path();
+// XTest input, each step seen by the program before the next: "mDX,DY"
+// relative motion, "k" key press and release, "u" key release, "c" click.
+void send_input(const std::string& script);
+Image grab_screen();
+bool cursor_hidden();         // the cursor shown has no visible pixel
+bool pointer_grab_refused();  // another client cannot grab the pointer
