@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
 #include <fcntl.h>
@@ -175,16 +176,14 @@ void send_input(const std::string& script)
     std::istringstream steps(script);
     for (std::string step; steps >> step;) {
         int dx = 0, dy = 0;
-        KeyCode key = XKeysymToKeycode(display, XStringToKeysym(step == "k" ? "space" : "a"));
         if (std::sscanf(step.c_str(), "m%d,%d", &dx, &dy) == 2)
             XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
-        if (step == "k")
-            XTestFakeKeyEvent(display, key, True, CurrentTime);
-        if (step == "k" || step == "u")
-            XTestFakeKeyEvent(display, key, False, CurrentTime);
-        for (bool press : {true, false})
+        for (bool press : {true, false}) {
+            if (step == "k")
+                XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_space), press, CurrentTime);
             if (step == "c")
                 XTestFakeButtonEvent(display, 1, press, CurrentTime);
+        }
         XSync(display, False);
         // Two frames more and the program has polled since the server sent it.
         wait_frames(frames_presented() + 2, 2000);

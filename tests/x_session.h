@@ -24,7 +24,8 @@ std::string x_display_name();
 void end_session();  // ends the program, the window manager and the server
 
 // argv[0] is the name the program sees; events: a script the probe pushes
-// before the first frame ("k" key press, "mDX,DY" motion, "*N" repeats).
+// before the first frame ("k" key press, "u" key release, "b" button press,
+// "mDX,DY" motion, "*N" repeats).
 bool start_program(const std::vector<std::string>& argv, bool on_display, const std::string& events);
 bool wait_frames(long count, int timeout_ms);  // false at once if the program ends first
 bool program_ended();
@@ -35,7 +36,7 @@ std::string program_stderr();
 bool read_presented(Presented& presented);
 
 // XTest input, each step seen by the program before the next: "mDX,DY"
-// relative motion, "k" key press and release, "u" key release, "c" click.
+// relative motion, "k" key press and release, "c" click.
 void send_input(const std::string& script);
 Image grab_screen();
 bool cursor_hidden();         // the cursor shown has no visible pixel

@@ -4,8 +4,9 @@
 //   comment gives the frame count and the shortest time from the end of one
 //   swap to the start of the next (microseconds, -1 with a single frame);
 // - PENSHELL_EVENTS: events pushed at the first poll, before the first frame:
-//   "k" key press, "q" quit request, "mDX,DY" relative motion, each optionally
-//   repeated with "*N", separated by spaces.
+//   "k" key press, "u" key release, "b" button press, "q" quit request,
+//   "mDX,DY" relative motion, each optionally repeated with "*N", separated
+//   by spaces.
 #include <SDL.h>
 #include <GL/gl.h>
 #include <dlfcn.h>
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -67,9 +69,10 @@ void push_events(const char* script)
             event.type = SDL_MOUSEMOTION;
             event.motion.xrel = Sint16(dx);
             event.motion.yrel = Sint16(dy);
-        } else if (std::sscanf(p, " %1[kq]%n", kind, &used) == 1) {
-            event.type = kind[0] == 'k' ? SDL_KEYDOWN : SDL_QUIT;
-            event.key.state = SDL_PRESSED;
+        } else if (std::sscanf(p, " %1[kubq]%n", kind, &used) == 1) {
+            static const char letters[] = "kubq";
+            const Uint8 types[] = {SDL_KEYDOWN, SDL_KEYUP, SDL_MOUSEBUTTONDOWN, SDL_QUIT};
+            event.type = types[std::strchr(letters, kind[0]) - letters];
         } else {
             return;
         }
