@@ -85,7 +85,7 @@ void start_program(const Scenario& s)
         preload = preload + ":" + own;
     std::vector<std::string> env = {"SDL_AUDIODRIVER=dummy", "LD_PRELOAD=" + preload,
                                     std::string("PENSHELL_EVENTS=") + s.events,
-                                    "PENSHELL_FRAME_FILE=" + files + ".frames",
+                                    "PENSHELL_SETUP_NOTE=(set-up note)", "PENSHELL_FRAME_FILE=" + files + ".frames",
                                     "PENSHELL_LAST_FRAME=" + files + ".ppm"};
     if (s.width)
         env.push_back("DISPLAY=" + x_display_name());
@@ -284,6 +284,8 @@ TEST_P(Window, PresentsTheFramesAndEndsAsExpected)
         EXPECT_EQ(file_text(files + ".stderr"), "setting video mode failed.");
         return;
     }
+    // What the libraries say during set-up is kept where the mode was set.
+    EXPECT_NE(file_text(files + ".stderr").find("(set-up note)"), std::string::npos);
     long frames = 0, shortest_gap_us = 0;
     Image last;
     ASSERT_TRUE(read_presented(frames, shortest_gap_us, last));

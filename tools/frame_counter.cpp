@@ -6,7 +6,9 @@
 // - PENSHELL_EVENTS: events pushed at the first poll, before the first frame:
 //   "k" key press, "u" key release, "b" button press, "q" quit request,
 //   "mDX,DY" relative motion, each optionally repeated with "*N", separated
-//   by spaces.
+//   by spaces;
+// - PENSHELL_SETUP_NOTE: written to standard error from within SDL_Init, as a
+//   library's diagnostic during set-up would be.
 #include <SDL.h>
 #include <GL/gl.h>
 #include <dlfcn.h>
@@ -86,6 +88,14 @@ void push_events(const char* script)
 }
 
 }  // namespace
+
+extern "C" int SDL_Init(Uint32 flags)
+{
+    static auto init = next<int (*)(Uint32)>("SDL_Init");
+    if (const char* note = std::getenv("PENSHELL_SETUP_NOTE"))
+        std::fputs(note, stderr);
+    return init(flags);
+}
 
 extern "C" int SDL_PollEvent(SDL_Event* event)
 {
