@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "events.h"
@@ -30,18 +31,6 @@ static bool video_driver_shows_nothing()
 static FILE* held_text = nullptr;
 static int real_stderr = -1;
 
-static void hold_stderr()
-{
-    std::fflush(stderr);
-    held_text = std::tmpfile();
-    real_stderr = held_text ? dup(2) : -1;
-    if (real_stderr < 0 || dup2(fileno(held_text), 2) < 0) {
-        if (held_text)
-            std::fclose(held_text);
-        held_text = nullptr;
-    }
-}
-
 static void release_stderr(bool pass_on)
 {
     if (!held_text)
@@ -55,6 +44,30 @@ static void release_stderr(bool pass_on)
     while (pass_on && (n = std::fread(text, 1, sizeof text, held_text)) > 0)
         std::fwrite(text, 1, n, stderr);
     std::fclose(held_text);
+    held_text = nullptr;
+}
+
+// Should the process end while the text is held (Xlib exits when it loses the
+// server), the text is passed on.
+static void pass_on_held_text()
+{
+    release_stderr(true);
+}
+
+static void hold_stderr()
+{
+    std::fflush(stderr);
+    held_text = std::tmpfile();
+    real_stderr = held_text ? dup(2) : -1;
+    if (real_stderr >= 0 && dup2(fileno(held_text), 2) >= 0) {
+        std::atexit(pass_on_held_text);
+        return;
+    }
+    // Without a place to hold it, the text goes straight through.
+    if (real_stderr >= 0)
+        close(real_stderr);
+    if (held_text)
+        std::fclose(held_text);
     held_text = nullptr;
 }
 
