@@ -269,7 +269,7 @@ TEST_P(Window, PresentsTheFramesAndEndsAsExpected)
         if (!s.end_signal)
             send_input("k");
     }
-    EXPECT_EQ(end_program(3000, s.end_signal), s.status) << file_text(files + ".stderr");
+    EXPECT_EQ(end_program(5000, s.end_signal), s.status) << file_text(files + ".stderr");
     if (!s.width) {
         EXPECT_EQ(file_text(files + ".stderr"), "setting video mode failed.");
         return;
