@@ -12,8 +12,7 @@ SOAK_SECONDS ?= 600
 # Leaks inside SDL, Mesa and the X libraries are theirs; the program's own are not suppressed.
 SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
   LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
-  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  PENSHELL_KEEP_LOADED=$(shell ls /usr/lib/*/dri/swrast_dri.so 2>/dev/null | head -n 1)
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # The first configure builds only what running the program needs; a target
 # that needs more switches its part on (once: the choice stays in the cache).

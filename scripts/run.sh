@@ -11,8 +11,12 @@ fi
 
 echo "No display: running penshell on a virtual X server (Xvfb) instead."
 screenshot=$(dirname "$program")/screenshot.png
+# With -f the screen is larger than the window, so that the screenshot shows
+# the frame scaled up to fill it.
+size=640x480
+for arg in "$@"; do [ "$arg" = "-f" ] && size=1024x768; done
 fifo=$(mktemp -u); mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
 server=$!
 read -r number <"$fifo"; rm -f "$fifo"
 cleanup() { kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; }

@@ -1,8 +1,20 @@
-// The real program on a real X server: real input events in, real pixels out.
+// The real program on a real X server, under the frame probe: arguments,
+// events and input in; the frames it presents, what the screen shows and how
+// it ends, out.
 #include <gtest/gtest.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/keysym.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "picture_text.h"
 #include "pictures.h"
@@ -10,155 +22,272 @@
 
 namespace {
 
-// What a frame must look like: the background, then each picture through the
-// inverting blend src*(1-dst) + dst*(1-src), in window pixels with y upward.
-struct Frame {
-    bool red;
-    int mouse_x, mouse_y;
+// argv includes argv[0], which is scanned for options too; a screen width of 0
+// is no display at all. The events are pushed before the first frame; the
+// XTest input comes while the program runs, then end_signal or else a key
+// press ends it; with neither, the events end it. Then the last frame shows
+// the background and the pen at (pen_x, pen_y), filling the screen when full,
+// after the number of frames given (0: any).
+struct Scenario {
+    const char* name;
+    std::vector<std::string> argv;
+    int width, height;
+    bool window_manager;
+    const char *events, *input;
+    int end_signal;
+    bool red, full;
+    int pen_x, pen_y, frames, status;
 };
 
-double blend(double src, double dst) { return src * (1 - dst) + dst * (1 - src); }
+const Scenario scenarios[] = {
+    {"PlainWindowFollowsMotionAndIgnoresReleasesAndClicks", {"penshell"}, 640, 480, false, "u b",
+     "m10,-7 m10,-7 m10,-7 c", 0, false, false, 350, 261, 0, 0},
+    {"OwnNameRedEndsOnSigterm", {"-red"}, 640, 480, false, "", "", SIGTERM, true, false, 320, 240, 0, 0},
+    {"InexactWordsChangeNothingAndSigintEnds", {"penshell", "--red", "-RED", "red", "-reds", "-F", "f", "-ff"},
+     800, 600, false, "", "", SIGINT, false, false, 320, 240, 0, 0},
+    {"FullScreenBare1024", {"penshell", "-f", "-red"}, 1024, 768, false, "", "m16,-8 m16,-8", 0, true,
+     true, 340, 250, 0, 0},
+    {"FullScreenUnderWindowManager1024", {"penshell", "-red", "-f"}, 1024, 768, true, "", "m16,-8", 0,
+     true, true, 330, 245, 0, 0},
+    {"FullScreenBare800", {"penshell", "-f"}, 800, 600, false, "", "m20,-10", 0, false, true, 336, 248, 0, 0},
+    {"FullScreenUnderWindowManager800", {"-f", "-red"}, 800, 600, true, "", "m-20,10", 0, true, true, 304,
+     232, 0, 0},
+    // The pass that dispatches the key press still moves the pen for the
+    // motion behind it, and presents its frame.
+    {"KeyBeforeTheFirstFrame", {"penshell"}, 640, 480, false, "k m5,-3", "", 0, false, false, 325, 243, 1, 0},
+    // One drain empties the whole queue.
+    {"BurstOfMotionsThenAKey", {"penshell"}, 640, 480, false, "m1,0*100 k", "", 0, false, false, 420, 240,
+     1, 0},
+    {"NoDisplay", {"penshell"}, 0, 0, false, "", "", 0, false, false, 0, 0, 0, 255},
+};
 
-void draw_expected(std::vector<double>& px, const std::vector<unsigned char>& rgb, int size,
-                   int left, int bottom)
+using Image = std::vector<unsigned char>;  // RGB, row 0 at the top
+
+pid_t program = -1;
+int program_status = -1;
+const std::string files = "/tmp/penshell-test-" + std::to_string(getpid());  // + .stderr, .frames, .ppm
+
+std::string file_text(const std::string& path)
 {
-    for (int row = 0; row < size; ++row)
-        for (int col = 0; col < size; ++col) {
-            int x = left + col, y = bottom + size - 1 - row;  // text row 0 is the top
-            if (x < 0 || x >= 640 || y < 0 || y >= 480)
-                continue;
-            for (int c = 0; c < 3; ++c) {
-                double& dst = px[(size_t(y) * 640 + x) * 3 + c];
-                dst = blend(rgb[(size_t(row) * size + col) * 3 + c] / 255.0, dst);
-            }
-        }
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Counts the window pixels that differ from the expected frame by more than
-// Mesa's rounding; the window is at the top-left of a 640x480 screen.
-int mismatches(const ScreenGrab& screen, const Frame& frame)
+void start_program(const Scenario& s)
 {
-    static const std::vector<unsigned char> wait = decode_picture(wait_header_data, 32, 32);
-    static const std::vector<unsigned char> pen = decode_picture(pen_header_data, 16, 16);
+    std::string preload = PROBE_PATH;  // and the sanitizer build's own, if any
+    if (const char* own = std::getenv("LD_PRELOAD"))
+        preload = preload + ":" + own;
+    std::vector<std::string> env = {"SDL_AUDIODRIVER=dummy", "LD_PRELOAD=" + preload,
+                                    std::string("PENSHELL_EVENTS=") + s.events,
+                                    "PENSHELL_SETUP_NOTE=(set-up note)", "PENSHELL_FRAME_FILE=" + files + ".frames",
+                                    "PENSHELL_LAST_FRAME=" + files + ".ppm"};
+    if (s.width)
+        env.push_back("DISPLAY=" + x_display_name());
+    program_status = -1;
+    program = spawn(PENSHELL_PATH, s.argv, env, files + ".stderr");
+}
+
+bool program_ended()
+{
+    int status = 0;
+    if (program > 0 && waitpid(program, &status, WNOHANG) == program) {
+        program = -1;
+        program_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return program <= 0;
+}
+
+long frames_presented() { return std::atol(file_text(files + ".frames").c_str()); }
+
+// False at once if the program ends first.
+bool wait_frames(long count, int timeout_ms)
+{
+    poll_until(timeout_ms, [count] { return frames_presented() >= count || program_ended(); });
+    return frames_presented() >= count;
+}
+
+// The exit status, or -1 if the program died of a signal or had to be killed.
+int end_program(int timeout_ms, int signal)
+{
+    if (signal && program > 0)
+        kill(program, signal);
+    if (!poll_until(timeout_ms, program_ended))
+        end_process(program);
+    return program_status;
+}
+
+// What the probe saw by the time the program ended: the frame count, the
+// shortest time from the end of one swap to the start of the next, the last frame.
+bool read_presented(long& frames, long& shortest_gap_us, Image& last)
+{
+    std::string ppm = file_text(files + ".ppm");
+    int header = 0;
+    if (std::sscanf(ppm.c_str(), "P6 # frames %ld shortest_us %ld 640 480 255%n", &frames, &shortest_gap_us,
+                    &header) != 2 || ppm.size() != header + 1 + 640 * 480 * 3)
+        return false;
+    last.assign(ppm.begin() + header + 1, ppm.end());
+    return true;
+}
+
+// XTest input, each step seen by the program before the next: "mDX,DY"
+// relative motion, "k" key press and release, "c" click.
+void send_input(const std::string& script)
+{
+    Display* display = x_display();
+    std::istringstream steps(script);
+    for (std::string step; steps >> step;) {
+        int dx = 0, dy = 0;
+        if (std::sscanf(step.c_str(), "m%d,%d", &dx, &dy) == 2)
+            XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
+        for (bool press : {true, false}) {
+            if (step == "k")
+                XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_space), press, CurrentTime);
+            if (step == "c")
+                XTestFakeButtonEvent(display, 1, press, CurrentTime);
+        }
+        XSync(display, False);
+        // Two frames more and the program has polled since the server sent it.
+        wait_frames(frames_presented() + 2, 2000);
+    }
+}
+
+Image grab_screen(int width, int height)
+{
+    Display* display = x_display();
+    XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, unsigned(width), unsigned(height),
+                              AllPlanes, ZPixmap);
+    Image screen;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int shift : {16, 8, 0})
+                screen.push_back((unsigned char)(XGetPixel(image, x, y) >> shift));
+    XDestroyImage(image);
+    return screen;
+}
+
+// The cursor shown has no pixel with any alpha.
+bool cursor_hidden()
+{
+    XFixesCursorImage* cursor = XFixesGetCursorImage(x_display());
+    bool hidden = cursor != nullptr;
+    for (int i = 0; hidden && i < cursor->width * cursor->height; ++i)
+        hidden = (cursor->pixels[i] >> 24) == 0;
+    if (cursor)
+        XFree(cursor);
+    return hidden;
+}
+
+// Another client cannot grab the pointer.
+bool pointer_grab_refused()
+{
+    Display* display = x_display();
+    int result = XGrabPointer(display, DefaultRootWindow(display), False, ButtonPressMask, GrabModeAsync,
+                              GrabModeAsync, None, None, CurrentTime);
+    if (result == GrabSuccess)
+        XUngrabPointer(display, CurrentTime);
+    XSync(display, False);
+    return result != GrabSuccess;
+}
+
+// The frame the program must present, computed from the picture texts and the
+// inverting blend src*(1-dst) + dst*(1-src); row 0 at the top.
+std::vector<double> expected_frame(const Scenario& s)
+{
     std::vector<double> px(640 * 480 * 3, 0.0);
     for (size_t i = 0; i < px.size(); i += 3)
-        px[i] = frame.red ? 102 / 255.0 : 0.0;
-    draw_expected(px, wait, 32, 608, 0);
-    draw_expected(px, pen, 16, frame.mouse_x, frame.mouse_y);
-    int bad = 0;
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 640; ++x) {
-            Rgb got = screen.at(x, 479 - y);
-            const double* want = &px[(size_t(y) * 640 + x) * 3];
-            int g[3] = {got.r, got.g, got.b};
-            for (int c = 0; c < 3; ++c)
-                if (std::abs(g[c] - want[c] * 255) > 2.01) {
-                    ++bad;
-                    break;
+        px[i] = s.red ? 0.4 : 0.0;
+    auto draw = [&px](const char* text, int size, int left, int bottom) {
+        std::vector<unsigned char> rgb = decode_picture(text, size, size);
+        for (int row = 0; row < size; ++row)
+            for (int col = 0; col < size; ++col) {
+                int x = left + col, top_row = 479 - (bottom + size - 1 - row);
+                if (x < 0 || x >= 640 || top_row < 0 || top_row >= 480)
+                    continue;
+                for (int c = 0; c < 3; ++c) {
+                    double src = rgb[(size_t(row) * size + col) * 3 + c] / 255.0;
+                    double& dst = px[(size_t(top_row) * 640 + x) * 3 + c];
+                    dst = src * (1 - dst) + dst * (1 - src);
                 }
-        }
+            }
+    };
+    draw(wait_header_data, 32, 608, 0);
+    draw(pen_header_data, 16, s.pen_x, s.pen_y);
+    return px;
+}
+
+// Counts the colour channels of the image that are off the frame by more than
+// Mesa's rounding. At the window's own size the frame is centred; scaled up
+// (full), each pixel lies within the range of the window pixels nearest to
+// it, so that both linear and nearest scaling pass.
+int mismatches(const Image& image, int width, int height, const std::vector<double>& frame, bool full)
+{
+    int w = full ? width : 640, h = full ? height : 480, bad = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                double u = (x + 0.5) * 640 / w - 0.5, v = (y + 0.5) * 480 / h - 0.5, low = 1, high = 0;
+                for (int j : {int(std::floor(v)), int(std::ceil(v))})
+                    for (int i : {int(std::floor(u)), int(std::ceil(u))}) {
+                        double f = frame[(size_t(std::clamp(j, 0, 479)) * 640 + std::clamp(i, 0, 639)) * 3 + c];
+                        low = std::min(low, f), high = std::max(high, f);
+                    }
+                int got = image[(size_t((height - h) / 2 + y) * width + (width - w) / 2 + x) * 3 + c];
+                bad += got < low * 255 - 2.01 || got > high * 255 + 2.01;
+            }
     return bad;
 }
 
-Frame wanted;
-bool shows_wanted(const ScreenGrab& screen) { return mismatches(screen, wanted) == 0; }
+void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
 
-// Waits for the frame and reports how far the screen is from it when it never comes.
-void expect_frame(Frame frame)
-{
-    wanted = frame;
-    ScreenGrab last;
-    bool shown = wait_for_screen(shows_wanted, 5000, &last);
-    EXPECT_TRUE(shown) << mismatches(last, frame) << " pixels differ from the frame with the pen at ("
-                       << frame.mouse_x << ", " << frame.mouse_y << ")"
-                       << (frame.red ? " on red" : " on black");
-}
-
-class Window : public testing::Test {
+class Window : public testing::TestWithParam<Scenario> {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(start_x_server(640, 480)); }
-    static void TearDownTestSuite() { stop_x_server(); }
-};
-
-TEST_F(Window, DrawsIconAndPenThatFollowsRelativeMotionUntilAKeyPress)
-{
-    Program program = start_program("penshell", {});
-    expect_frame({false, 320, 240});
-
-    // X counts y downward, the pen's y grows upward: (+30, -21) is right and up.
-    for (int i = 0; i < 3; ++i) {
-        send_relative_motion(10, -7);
-        settle(30);
-    }
-    expect_frame({false, 350, 261});
-
-    // Key releases and button clicks are not handled: nothing moves, nothing ends.
-    send_key(false, "a");
-    send_click(1);
-    settle(150);
-    expect_frame({false, 350, 261});
-    EXPECT_TRUE(program_running(program)) << "ended without a key press";
-
-    send_key(true, "space");
-    send_key(false, "space");
-    EXPECT_EQ(wait_program(program, 3000), 0) << program.stderr_text;
-}
-
-TEST_F(Window, RedBackgroundComesFromExactOptionWordsIncludingTheProgramName)
-{
-    // Only exact words count, and argument 0 is scanned too.
-    Program plain = start_program("penshell", {"--red", "-RED", "red", "-F", "f"});
-    expect_frame({false, 320, 240});
-    kill(plain.pid, SIGINT);
-    EXPECT_EQ(wait_program(plain, 3000), 0) << "SIGINT must end the program normally" << plain.stderr_text;
-
-    Program named = start_program("-red", {"-red"});
-    expect_frame({true, 320, 240});
-    kill(named.pid, SIGTERM);
-    EXPECT_EQ(wait_program(named, 3000), 0) << named.stderr_text;
-}
-
-TEST(NoDisplay, VideoModeIsRefusedWithTheMessageAndStatus255)
-{
-    Program program = start_program("penshell", {}, false);
-    EXPECT_EQ(wait_program(program, 10000), 255) << program.stderr_text;
-    const std::string& err = program.stderr_text;
-    const std::string message = "setting video mode failed.";
-    ASSERT_GE(err.size(), message.size()) << err;
-    EXPECT_EQ(err.substr(err.size() - message.size()), message);
-}
-
-class LargeScreen : public testing::Test {
-protected:
-    static void SetUpTestSuite()
+    void TearDown() override
     {
-        ASSERT_TRUE(start_x_server(1024, 768));
-        ASSERT_TRUE(start_window_manager());
+        end_process(program);
+        end_x_server();
+        for (const char* kind : {".frames", ".ppm", ".stderr"})
+            unlink((files + kind).c_str());
     }
-    static void TearDownTestSuite() { stop_x_server(); }
 };
 
-bool is_red(Rgb p) { return std::abs(p.r - 102) <= 2 && p.g <= 2 && p.b <= 2; }
-bool corners_red(const ScreenGrab& s)
+TEST_P(Window, PresentsTheFramesAndEndsAsExpected)
 {
-    return is_red(s.at(0, 0)) && is_red(s.at(s.width - 1, 0)) && is_red(s.at(0, s.height - 1))
-        && is_red(s.at(s.width - 1, s.height - 1));
+    const Scenario& s = GetParam();
+    std::vector<double> frame = expected_frame(s);
+    if (s.width)
+        ASSERT_TRUE(start_x_server(s.width, s.height, s.window_manager));
+    start_program(s);
+    if (s.width && (*s.input || s.end_signal)) {
+        ASSERT_TRUE(wait_frames(1, 10000)) << "no frame presented: " << file_text(files + ".stderr");
+        EXPECT_TRUE(poll_until(2000, cursor_hidden)) << "the system pointer shows";
+        EXPECT_TRUE(poll_until(2000, pointer_grab_refused)) << "the pointer is not grabbed";
+        send_input(s.input);
+        EXPECT_FALSE(program_ended()) << "ended before the key press";
+        auto off = [&] { return mismatches(grab_screen(s.width, s.height), s.width, s.height, frame, s.full); };
+        EXPECT_TRUE(poll_until(1500, [&] { return off() == 0; })) << off() << " colour channels on the screen are off";
+        if (!s.end_signal)
+            send_input("k");
+    }
+    EXPECT_EQ(end_program(5000, s.end_signal), s.status) << file_text(files + ".stderr");
+    if (!s.width) {
+        EXPECT_EQ(file_text(files + ".stderr"), "setting video mode failed.");
+        return;
+    }
+    // What the libraries say during set-up is kept where the mode was set.
+    EXPECT_NE(file_text(files + ".stderr").find("(set-up note)"), std::string::npos);
+    long frames = 0, shortest_gap_us = 0;
+    Image last;
+    ASSERT_TRUE(read_presented(frames, shortest_gap_us, last));
+    EXPECT_EQ(mismatches(last, 640, 480, frame, false), 0) << "in the last frame";
+    if (s.frames)
+        EXPECT_EQ(frames, s.frames);
+    // The 10 ms delay: at most 100 frames a second.
+    if (frames > 1)
+        EXPECT_GE(shortest_gap_us, 10000);
 }
-bool centre_red(const ScreenGrab& s) { return is_red(s.at(s.width / 2 - 100, s.height / 2 - 100)); }
 
-TEST_F(LargeScreen, FullScreenCoversTheScreenAndAWindowDoesNot)
-{
-    Program full = start_program("penshell", {"-red", "-f"});
-    ScreenGrab last;
-    EXPECT_TRUE(wait_for_screen(corners_red, 5000, &last)) << "the corners of the screen are not red";
-    kill(full.pid, SIGTERM);
-    EXPECT_EQ(wait_program(full, 3000), 0) << full.stderr_text;
-
-    Program windowed = start_program("penshell", {"-red"});
-    EXPECT_TRUE(wait_for_screen(centre_red, 5000, &last));
-    EXPECT_FALSE(corners_red(last)) << "a 640x480 window covers the whole screen";
-    kill(windowed.pid, SIGTERM);
-    EXPECT_EQ(wait_program(windowed, 3000), 0) << windowed.stderr_text;
-}
+INSTANTIATE_TEST_SUITE_P(Scenarios, Window, testing::ValuesIn(scenarios),
+                         [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 }  // namespace
