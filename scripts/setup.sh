@@ -39,7 +39,8 @@ done
 [ ${#packages[@]} -eq 0 ] && exit 0
 
 # One query for all of them: a second make run must start at once.
-missing=$(dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' "${packages[@]}" 2>/dev/null \
+# (dpkg-query fails when any of them is unknown to dpkg: that is the answer, not an error.)
+missing=$({ dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' "${packages[@]}" 2>/dev/null || true; } \
   | awk '$1 == "ii" {sub(/:.*/, "", $2); print $2}' \
   | sort -u | comm -13 - <(printf '%s\n' "${packages[@]}" | sort -u))
 [ -z "$missing" ] && exit 0
