@@ -18,7 +18,8 @@ SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 # that needs more switches its part on (once: the choice stays in the cache).
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 configured = test -f $(BUILD)/CMakeCache.txt || $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
-enable = grep -q '^$(1):BOOL=ON' $(BUILD)/CMakeCache.txt 2>/dev/null || $(CONFIGURE) -D$(1)=ON
+enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUILD)/CMakeCache.txt \
+  || $(CONFIGURE) -D$(1)=ON; else $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF -D$(1)=ON; fi
 
 .PHONY: all run test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean
 
