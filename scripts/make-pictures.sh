@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-test -f "$build/CMakeCache.txt" || cmake -S . -B "$build"
+test -f "$build/CMakeCache.txt" || cmake -S . -B "$build" -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
 cmake --build "$build" --target picture_text draw_pictures -j "$(nproc)"
 new=$(mktemp -d "$build/pictures.XXXXXX")
 trap 'rm -rf "$new"' EXIT

@@ -142,16 +142,17 @@ static bool load_stb_image(const char* path, const std::string& content, Image& 
     return true;
 }
 
+static bool load_gimp_header(const char* path, const std::string& content, Image& image)
+{
+    std::string problem = read_gimp_header(content, image.width, image.height, image.rgb);
+    return problem.empty() || refuse(path, "GIMP header export: " + problem);
+}
+
 // The content of an image file or of a GIMP export, told apart by that content.
 static bool image_from_content(const char* path, const std::string& content, Image& image)
 {
-    if (looks_like_gimp_header(content)) {
-        std::string problem = read_gimp_header(content, image.width, image.height, image.rgb);
-        if (!problem.empty())
-            return refuse(path, "GIMP header export: " + problem);
-        return true;
-    }
-    return load_stb_image(path, content, image);
+    return looks_like_gimp_header(content) ? load_gimp_header(path, content, image)
+                                           : load_stb_image(path, content, image);
 }
 
 static bool load_image(const char* path, Image& image)
@@ -238,7 +239,7 @@ static int text_to_png(const char* text_path, const char* width_arg, const char*
         return 1;
     Image image;
     if (looks_like_gimp_header(content)) {
-        if (!image_from_content(text_path, content, image))
+        if (!load_gimp_header(text_path, content, image))
             return 1;
         if (width_arg && (width != image.width || height != image.height))
             return fail(text_path, "a " + std::to_string(image.width) + "x" + std::to_string(image.height) +
