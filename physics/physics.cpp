@@ -323,3 +323,26 @@ float spring_force(TCVerlet& a, TCVerlet& b, float rest_length) {
     b.y = nby;
     return err;
 }
+
+// Batched springs, first version: the schedule is the given order.
+unsigned spring_schedule_words(unsigned spring_count, unsigned) { return spring_count; }
+
+bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
+                     unsigned* schedule) {
+    for (unsigned i = 0; i < spring_count; ++i) {
+        if (springs[i].a >= particle_count || springs[i].b >= particle_count) return false;
+        schedule[i] = i;
+    }
+    return true;
+}
+
+float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                  const unsigned* schedule) {
+    float largest = 0.0f;
+    for (unsigned i = 0; i < spring_count; ++i) {
+        const TCSpring& s = springs[schedule[i]];
+        const float e = std::fabs(spring_force(particles[s.a], particles[s.b], s.rest_length));
+        if (e > largest) largest = e;  // NaN errors are left out
+    }
+    return largest;
+}

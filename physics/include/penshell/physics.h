@@ -50,3 +50,25 @@ float clen(float x1, float y1, float x2, float y2);
 // stiffer result. Coincident particles (a and b the same record included)
 // have no direction: they are left where they are and rest_length is returned.
 float spring_force(TCVerlet& a, TCVerlet& b, float rest_length);
+
+// A spring between particles a and b of the caller's array.
+struct TCSpring {
+    unsigned a, b;
+    float rest_length;
+};
+
+// How many unsigned words a schedule for these springs and particles needs.
+unsigned spring_schedule_words(unsigned spring_count, unsigned particle_count);
+
+// Arranges the springs for spring_pass, once for a set of springs. Writes at
+// most spring_schedule_words(spring_count, particle_count) words. Returns false
+// (and the schedule must not be used) when a spring names a particle at or past
+// particle_count.
+bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
+                     unsigned* schedule);
+
+// Applies every spring once: the particles end up exactly as after calling
+// spring_force on each spring in the given order. Returns the largest absolute
+// error of the pass (NaN errors left out; 0 with no springs).
+float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                  const unsigned* schedule);
