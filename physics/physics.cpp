@@ -336,8 +336,8 @@ bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned pa
     return true;
 }
 
-float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
-                  const unsigned* schedule) {
+float spring_pass_path(int, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                       const unsigned* schedule) {
     float largest = 0.0f;
     for (unsigned i = 0; i < spring_count; ++i) {
         const TCSpring& s = springs[schedule[i]];
@@ -345,4 +345,13 @@ float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_
         if (e > largest) largest = e;  // NaN errors are left out
     }
     return largest;
+}
+
+float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                  const unsigned* schedule) {
+    return spring_pass_path(PHYSICS_PATH_SCALAR, particles, springs, spring_count, schedule);
+}
+
+void spring_schedule_order(const unsigned* schedule, unsigned spring_count, unsigned* order) {
+    for (unsigned i = 0; i < spring_count; ++i) order[i] = schedule[i];
 }

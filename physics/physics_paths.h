@@ -20,3 +20,9 @@ int physics_selected_path();
 // update_physics on the given path; an unavailable path runs the scalar code.
 float update_physics_path(int path, float dt, float prev_dt, TCVerlet* particles,
                           unsigned count);
+
+// spring_pass on the given path; an unavailable path runs the scalar code.
+float spring_pass_path(int path, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                       const unsigned* schedule);
+// Writes the indices of the springs in the order spring_pass applies them.
+void spring_schedule_order(const unsigned* schedule, unsigned spring_count, unsigned* order);
