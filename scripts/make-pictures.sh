@@ -10,15 +10,31 @@ build=${1:-build}
 test -f "$build/CMakeCache.txt" || cmake -S . -B "$build" -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
 cmake --build "$build" --target picture_text draw_pictures -j "$(nproc)"
 new=$(mktemp -d "$build/pictures.XXXXXX")
-trap 'rm -rf "$new"' EXIT
+temp=
+trap 'rm -rf "$new"; [ -z "$temp" ] || rm -f "$temp"' EXIT
+trap 'exit 1' HUP INT QUIT TERM  # through the EXIT trap
 changed=0
 
-# Moves the new version of a file into place unless it is already there.
+# Puts the new version of a file in place unless it is already there. A plain mv
+# could copy across file systems over the old file, drop its permissions and
+# replace a symbolic link: the new version is copied into a temporary file beside
+# the file the path names, given its mode, and renamed over it, so that a failure
+# (which ends this script) leaves the old file whole.
 update() {
-  if cmp -s "$1" "$2"; then
+  local target
+  target=$(readlink -f -- "$2")
+  if cmp -s "$1" "$target"; then
     return
   fi
-  mv "$1" "$2"
+  temp=$(mktemp "$(dirname -- "$target")/.$(basename -- "$target").XXXXXX")
+  cat "$1" >"$temp"
+  if [ -e "$target" ]; then
+    chmod --reference="$target" "$temp"
+  else
+    chmod "$(printf %o $((0666 & ~0$(umask))))" "$temp"
+  fi
+  mv -f -- "$temp" "$target"
+  temp=
   echo "pictures: rewrote $2"
   changed=$((changed + 1))
 }

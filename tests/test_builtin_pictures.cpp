@@ -82,6 +82,11 @@ TEST(PictureTextTool, GoodAndBadInputs)
          "$T cpp pen pictures/source/pen.png out.cpp", 0, "", "out.cpp", "pictures/pen_picture.cpp"},
         {"$T cpp pen pictures/source/pen.png $W/out.cpp", 0, "", "out.cpp", "pictures/pen_picture.cpp"},
         {"$T cpp wait pictures/source/wait.png $W/out.cpp", 0, "", "out.cpp", "pictures/wait_picture.cpp"},
+        // The reader's edges: pixels use colour 3, the last of a four-colour map, and
+        // escapes.h has '`' as its character 10, so one past either must be refused.
+        {"$T text tools/testdata/indexed_map_4.h", 0, "5x3", "", "tools/testdata/indexed.ppm"},
+        {"$T text tools/testdata/indexed_index_4.h", 1, "pixel 1 has colour 4, past the 4 of the colour map", "", ""},
+        {"$T text tools/testdata/escapes_past_backtick.h", 1, "pixel character 10 is outside \"!\"..\"`\"", "", ""},
         {"$T text tools/testdata/escapes_truncated.h", 1, "escapes_truncated.h: GIMP header export: the file ends", "", ""},
         {"$T png tools/testdata/escapes_height_4.h $W/out.png", 1, "declares 20x4, which takes 320 characters, but its data has 240", "out.png", ""},
         {"$T png tools/testdata/escapes_height_2.h $W/out.png", 1, "declares 20x2", "out.png", ""},

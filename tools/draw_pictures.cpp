@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "save_file.h"
 #include "stb_image_write.h"
 
 struct Segment {
@@ -175,13 +176,21 @@ static Drawing pen_drawing()
     return s;
 }
 
+static void append_bytes(void* context, void* data, int size)
+{
+    static_cast<std::string*>(context)->append(static_cast<const char*>(data), std::size_t(size));
+}
+
+// stbi_write_png would not notice a failed write: the PNG is made in memory and
+// saved whole, so that a failure leaves the old picture as it was.
 static bool save(const std::string& path, const std::vector<unsigned char>& grey, int size)
 {
-    if (!stbi_write_png(path.c_str(), size, size, 1, grey.data(), size)) {
-        std::fprintf(stderr, "draw_pictures: cannot write %s\n", path.c_str());
-        return false;
-    }
-    return true;
+    std::string png, problem = "cannot encode the PNG";
+    if (stbi_write_png_to_func(append_bytes, &png, size, size, 1, grey.data(), size))
+        problem = save_file(path.c_str(), png);
+    if (!problem.empty())
+        std::fprintf(stderr, "draw_pictures: %s: %s\n", path.c_str(), problem.c_str());
+    return problem.empty();
 }
 
 int main(int argc, char* argv[])

@@ -1,8 +1,6 @@
 // picture_text: converts between images and picture texts (see picture_text.h),
 // and writes the C++ source of a built-in picture from its image. Wherever it
 // takes an image or a picture text it also takes GIMP's C header export.
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -15,6 +13,7 @@
 
 #include "gimp_header.h"
 #include "picture_text.h"
+#include "save_file.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
 
@@ -70,27 +69,11 @@ static bool read_file(const char* path, std::string& out)
     return ok;
 }
 
-// Writes all of data to path or reports why not. A regular file left partial by
-// a failed write is removed; a device such as /dev/full is left alone.
+// Writes all of data to path or reports why not; on failure path is left as it was.
 static bool write_file(const char* path, const std::string& data)
 {
-    FILE* f = std::fopen(path, "wb");
-    if (!f)
-        return refuse(path, std::strerror(errno));
-    struct stat st;
-    bool regular = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size() && std::fflush(f) == 0;
-    int error = ok ? 0 : errno;
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        fail(path, std::strerror(error));
-        if (regular)
-            std::remove(path);
-    }
-    return ok;
+    std::string problem = save_file(path, data);
+    return problem.empty() || refuse(path, problem);
 }
 
 // Why a PNG that stb_image refused ends too early, or "" when its chunks are whole
@@ -302,8 +285,8 @@ static int write_cpp(const char* name, const char* image_path, const char* cpp_p
 
 int main(int argc, char* argv[])
 {
-    // Past `ulimit -f` a write then fails with EFBIG and is reported, instead of
-    // the signal killing the tool with a partial file left behind.
+    // Past `ulimit -f` a write to standard output then fails with EFBIG and is
+    // reported, instead of the signal killing the tool halfway.
     std::signal(SIGXFSZ, SIG_IGN);
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "text" && argc == 3)
