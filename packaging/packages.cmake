@@ -1,7 +1,8 @@
 # Debian packages (make package): `penshell`, the programs and their manual
-# pages, and `libpenshell-physics-dev`, the kernel's development files. Built
-# from a Release build configured with CMAKE_INSTALL_PREFIX=/usr, so that the
-# library lands in Debian's multiarch directory.
+# pages, and `libpenshell-physics-dev`, the kernel's development files. They
+# always install into /usr; scripts/package.sh also configures the build for
+# /usr, so that the library lands in Debian's multiarch directory. Included
+# after every add_subdirectory: it asks which programs there are.
 
 # The Debian revision comes from the newest changelog entry, which must be
 # about this version: the package's version and its changelog then agree.
@@ -12,8 +13,8 @@ if(NOT newest MATCHES "^penshell \\(${PROJECT_VERSION}-([0-9]+)\\)")
 endif()
 set(debian_revision "${CMAKE_MATCH_1}")
 
-# Debian's documentation files go into the packages only (a component
-# install), not into a plain `cmake --install`.
+# The licence goes wherever the files go; Debian's changelog only where a
+# component is installed alone, as CPack does, not with a plain `cmake --install`.
 add_custom_command(OUTPUT changelog.Debian.gz
   COMMAND gzip -9n -c ${debian_dir}/changelog > changelog.Debian.gz
   DEPENDS ${debian_dir}/changelog)
@@ -21,7 +22,9 @@ add_custom_target(debian_changelog ALL DEPENDS changelog.Debian.gz)
 foreach(pair "programs;penshell" "dev;libpenshell-physics-dev")
   list(GET pair 0 component)
   list(GET pair 1 package)
-  install(FILES ${debian_dir}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz
+  install(FILES ${debian_dir}/copyright
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
 
@@ -32,7 +35,7 @@ set(CPACK_PACKAGE_NAME penshell)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "penshell developers")
 set(CPACK_PACKAGE_CONTACT "penshell developers <maintainers@users.noreply.c-seed-dbccf0c9.example>")
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)

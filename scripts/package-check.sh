@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The Debian packages as a user meets them: lintian finds no errors; apt-get
-# installs both; the installed penshell runs on a private Xvfb and a key ends
-# it with status 0 (scripts/run.sh), and without a display it refuses with
-# status 255; the examples build against the installed kernel in /usr; then
-# both packages are purged and nothing of theirs is left. The packages are
-# purged at the end whatever happens, and first if an earlier run left them.
-# Needs root (or sudo).
+# installs both; the installed penshell (and the cloth program, where it is
+# packaged) runs on a private Xvfb and a key ends it with status 0
+# (scripts/run.sh), and without a display it refuses with status 255; the
+# examples build against the installed kernel in /usr; then both packages are
+# purged and nothing of theirs is left. The packages are purged at the end
+# whatever happens, and first if an earlier run left them. Needs root or sudo.
 #   scripts/package-check.sh PACKAGE_DIR
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -63,23 +63,27 @@ dpkg -L "${packages[@]}" | grep -v '^/\.$' | sort -u >"$tmp/installed"
 [ -x /usr/bin/penshell ] && [ -x /usr/bin/picture_text ] \
   || { echo "package-check: the programs are not in /usr/bin" >&2; exit 1; }
 
-echo "== /usr/bin/penshell without a display"
-status=0
-env -u DISPLAY -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy /usr/bin/penshell 2>"$tmp/refused.err" || status=$?
-if [ "$status" -ne 255 ] || [ "$(cat "$tmp/refused.err")" != "setting video mode failed." ]; then
-  echo "package-check: expected status 255 and the refusal alone, got $status:" >&2
-  cat "$tmp/refused.err" >&2; exit 1
-fi
-echo "status 255, \"setting video mode failed.\""
+# The window programs: penshell, and the cloth program where it is packaged.
+for program in /usr/bin/penshell /usr/bin/penshell-cloth; do
+  grep -qx "$program" "$tmp/installed" || continue
+  echo "== $program without a display"
+  status=0
+  env -u DISPLAY -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy "$program" 2>"$tmp/refused.err" || status=$?
+  if [ "$status" -ne 255 ] || [ "$(cat "$tmp/refused.err")" != "setting video mode failed." ]; then
+    echo "package-check: expected status 255 and the refusal alone, got $status:" >&2
+    cat "$tmp/refused.err" >&2; exit 1
+  fi
+  echo "status 255, \"setting video mode failed.\""
 
-echo "== /usr/bin/penshell on Xvfb"
-status=0
-env -u DISPLAY SCREENSHOT="$tmp/installed.png" timeout 60 "$src/scripts/run.sh" /usr/bin/penshell || status=$?
-[ "$status" -eq 0 ] || { echo "package-check: the installed penshell ended with status $status" >&2; exit 1; }
-# The wait icon and the pen are light on black: an all-black frame drew nothing.
-brightest=$(convert "$tmp/installed.png" -format '%[fx:maxima]' info:)
-awk -v b="$brightest" 'BEGIN { exit !(b > 0.5) }' \
-  || { echo "package-check: the installed penshell showed no pictures (brightest $brightest)" >&2; exit 1; }
+  echo "== $program on Xvfb"
+  status=0
+  env -u DISPLAY SCREENSHOT="$tmp/installed.png" timeout 60 "$src/scripts/run.sh" "$program" || status=$?
+  [ "$status" -eq 0 ] || { echo "package-check: the installed $program ended with status $status" >&2; exit 1; }
+  # The pictures are light on black: an all-black frame drew nothing.
+  brightest=$(convert "$tmp/installed.png" -format '%[fx:maxima]' info:)
+  awk -v b="$brightest" 'BEGIN { exit !(b > 0.5) }' \
+    || { echo "package-check: the installed $program showed nothing (brightest $brightest)" >&2; exit 1; }
+done
 
 echo "== /usr/bin/picture_text --help"
 /usr/bin/picture_text --help >/dev/null
