@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Debian packages as a user meets them: lintian finds no errors; apt-get
+# The Debian packages as a user meets them: lintian finds no errors; on a bare
+# system apt would bring the SDL 1.2 compatibility library and Mesa; apt-get
 # installs both; the installed penshell (and the cloth program, where it is
 # packaged) runs on a private Xvfb and a key ends it with status 0
 # (scripts/run.sh), and without a display it refuses with status 255; the
@@ -43,6 +44,24 @@ trap cleanup EXIT
 echo "== lintian"
 lintian --fail-on error "${debs[@]}"
 echo "lintian: no errors"
+
+# On a bare Debian, apt must bring the supported SDL and an OpenGL driver with
+# them: what a simulated install on an empty package database would choose.
+echo "== apt-get install on a bare system, simulated"
+if ls /var/lib/apt/lists/*_Packages* >/dev/null 2>&1; then
+  : >"$tmp/empty-status"
+  apt-get -s -o Dir::State::status="$tmp/empty-status" install "${debs[@]}" 2>&1 \
+    | awk '$1 == "Inst" {print $2}' >"$tmp/bare"
+  for p in libsdl1.2-compat-shim libgl1 libgl1-mesa-dri; do
+    grep -qx "$p" "$tmp/bare" || { echo "package-check: on a bare system apt would not install $p" >&2; exit 1; }
+  done
+  if grep -qx libsdl1.2debian "$tmp/bare"; then
+    echo "package-check: on a bare system apt would install the classic SDL 1.2" >&2; exit 1
+  fi
+  echo "they bring libsdl1.2-compat-shim, libgl1 and libgl1-mesa-dri, not libsdl1.2debian"
+else
+  echo "skipped: apt has no package lists (apt-get update)"
+fi
 
 if [ -n "$(known_to_dpkg)" ]; then
   echo "== purging $(known_to_dpkg | tr '\n' ' ')left by an earlier run"
