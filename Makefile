@@ -21,7 +21,8 @@ configured = test -f $(BUILD)/CMakeCache.txt || $(CONFIGURE) -DPENSHELL_TESTS=OF
 enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUILD)/CMakeCache.txt \
   || $(CONFIGURE) -D$(1)=ON; else $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF -D$(1)=ON; fi
 
-.PHONY: all run test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean
+.PHONY: all run test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean \
+  install package package-check
 
 all: test
 
@@ -81,7 +82,7 @@ memcheck:
 	done; echo "memcheck: no errors"
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD)
 
 # The kernel as others use it: installed into a temporary prefix, the prefix
 # moved, the example built through find_package and through pkg-config.
@@ -98,3 +99,24 @@ aarch64-check:
 	@scripts/setup.sh cross
 	@RUN="qemu-aarch64 -L /usr/aarch64-linux-gnu" tests/kernel_flags.sh $(AARCH64_BUILD) \
 	  "aarch64-linux-gnu-g++ -O2" "aarch64-linux-gnu-g++ -std=c++17 -O3"
+
+# The programs, their manual pages and the kernel, installed from the build
+# (cmake --install; /usr/local unless PREFIX is given): sudo make install.
+PREFIX ?=
+install:
+	@scripts/setup.sh install
+	@$(configured)
+	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# Debian packages, from a Release build of their own: penshell (the programs
+# and manual pages) and libpenshell-physics-dev (the kernel's files).
+PACKAGE_BUILD ?= build-package
+package:
+	@scripts/setup.sh package
+	@JOBS=$(JOBS) scripts/package.sh $(PACKAGE_BUILD)
+
+# The packages installed on this machine, used, purged: for CI (needs root or sudo).
+package-check: package
+	@scripts/setup.sh package-check
+	@scripts/package-check.sh $(PACKAGE_BUILD)/packages

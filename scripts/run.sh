@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs penshell. Without a usable display it runs it on a virtual X server
 # instead: moves the pen, saves a screenshot, ends it with a key press and
-# reports where the screenshot is and how the program ended.
+# reports where the screenshot is and how the program ended. SCREENSHOT
+# names the file (default: beside the program).
 set -uo pipefail
 program=$1; shift
 
@@ -10,7 +11,7 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 
 echo "No display: running penshell on a virtual X server (Xvfb) instead."
-screenshot=$(dirname "$program")/screenshot.png
+screenshot=${SCREENSHOT:-$(dirname "$program")/screenshot.png}
 # With -f the screen is larger than the window, so that the screenshot shows
 # the frame scaled up to fill it.
 size=640x480

@@ -3,7 +3,7 @@
 # (apt-get, through sudo when not root). Usage: scripts/setup.sh JOB...
 # Jobs: run (build and run the program; with no display also what the
 # headless screenshot needs), test, bench, pictures, sanitize, fuzz, soak,
-# memcheck, cross, install-check.
+# memcheck, cross, install-check, install, package, package-check.
 set -euo pipefail
 
 build=(build-essential cmake pkg-config)
@@ -33,6 +33,11 @@ for job in "$@"; do
     memcheck) packages+=(valgrind) ;;
     cross) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
     install-check) packages+=("${build[@]}") ;;
+    # Everything the build makes: picture_text needs stb.
+    install) packages+=("${build[@]}" "${program[@]}" libstb-dev) ;;
+    package) packages+=("${build[@]}" "${program[@]}" libstb-dev
+                        dpkg-dev file lintian) ;;  # dpkg-shlibdeps and file for CPack
+    package-check) packages+=("${build[@]}" "${headless[@]}") ;;
     *) echo "setup.sh: unknown job '$job'" >&2; exit 2 ;;
   esac
 done
