@@ -10,7 +10,8 @@ build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-cmake --install "$build" --prefix "$tmp/installed" >/dev/null
+# The kernel alone: the programs are a component of their own.
+cmake --install "$build" --prefix "$tmp/installed" --component Unspecified >/dev/null
 mv "$tmp/installed" "$tmp/moved"
 prefix=$tmp/moved
 echo "installed, then moved:"
