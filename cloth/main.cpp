@@ -5,6 +5,7 @@
 #include <SDL.h>
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "cloth.h"
@@ -15,18 +16,16 @@
 // Real time owed to the physics, in 1/(1000 * steps_per_second) s. After a
 // stall the cloth catches up at most this many steps, so that a slow frame
 // cannot make the next one slower still.
-static const Uint32 most_steps_a_frame = 8;
-static Uint32 owed = 0;
+static const Uint64 most_steps_a_frame = 8;
+static Uint64 owed = 0;
 
-static Uint32 steps_due(Uint32 now)
+static int steps_due(Uint32 now)
 {
     static Uint32 then = now;
-    owed += (now - then) * steps_per_second;
+    owed = std::min(owed + Uint64(now - then) * steps_per_second, most_steps_a_frame * 1000);
     then = now;
-    if (owed > most_steps_a_frame * 1000)
-        owed = most_steps_a_frame * 1000;
-    Uint32 steps = owed / 1000;
-    owed -= steps * 1000;
+    int steps = int(owed / 1000);
+    owed %= 1000;
     return steps;
 }
 
@@ -87,8 +86,8 @@ int main(int argc, char* argv[])
     while (done == 0) {
         Uint32 start = SDL_GetTicks();
         drain_events();
-        Uint32 steps = steps_due(start);
-        for (Uint32 k = 1; k <= steps; ++k)
+        int steps = steps_due(start);
+        for (int k = 1; k <= steps; ++k)
             step_cloth(pen_x + (mouse_x - pen_x) * k / steps, pen_y + (mouse_y - pen_y) * k / steps);
         if (steps > 0) {
             pen_x = float(mouse_x);
