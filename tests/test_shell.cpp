@@ -293,7 +293,7 @@ void check_cloth(const Scenario& s, const Image& last)
 {
     ASSERT_EQ(snapshots.size(), 3u);
     EXPECT_LT(lowest_cloth_row(snapshots[0]), 480) << "no cloth in the first frame";
-    EXPECT_LE(lowest_cloth_row(snapshots[1]), lowest_cloth_row(snapshots[0]) - 100) << "the cloth does not hang";
+    EXPECT_LE(lowest_cloth_row(snapshots[1]), lowest_cloth_row(snapshots[0]) - 50) << "the cloth does not hang";
     EXPECT_FALSE(cloth_near(snapshots[1], s.pen_x, s.pen_y)) << "the cloth hangs where it is to be pulled";
     EXPECT_TRUE(cloth_near(snapshots[2], s.pen_x, s.pen_y)) << "the cloth does not follow the pen";
     EXPECT_FALSE(cloth_near(last, s.pen_x, s.pen_y)) << "the cloth was not let go";
