@@ -21,7 +21,7 @@ configured = test -f $(BUILD)/CMakeCache.txt || $(CONFIGURE) -DPENSHELL_TESTS=OF
 enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUILD)/CMakeCache.txt \
   || $(CONFIGURE) -D$(1)=ON; else $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF -D$(1)=ON; fi
 
-.PHONY: all run test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean \
+.PHONY: all run demo test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean \
   install package package-check
 
 all: test
@@ -31,6 +31,13 @@ run:
 	@$(configured)
 	@cmake --build $(BUILD) -j $(JOBS) --target penshell
 	@scripts/run.sh $(BUILD)/penshell $(ARGS)
+
+# The cloth program, shown the way make run shows penshell.
+demo:
+	@scripts/setup.sh run
+	@$(configured)
+	@cmake --build $(BUILD) -j $(JOBS) --target penshell-cloth
+	@scripts/demo.sh $(BUILD)/penshell-cloth $(ARGS)
 
 test:
 	@scripts/setup.sh test

@@ -26,3 +26,10 @@ void mouse_motion(SDL_Event& event)
     // SDL counts y downward; the drawing counts it upward.
     mouse_y = saturating_add(mouse_y, -(long long)event.motion.yrel);
 }
+
+void install_pen_handlers()
+{
+    event_table[SDL_QUIT] = do_done;
+    event_table[SDL_KEYDOWN] = do_done;
+    event_table[SDL_MOUSEMOTION] = mouse_motion;
+}

@@ -15,6 +15,9 @@ extern int mouse_y;
 void do_done(SDL_Event& event);
 void mouse_motion(SDL_Event& event);
 
+// The pen's slots: any key press or quit request ends, motion moves the pen.
+void install_pen_handlers();
+
 // Hands one event to the handler in its slot. SDL over SDL2 lets SDL_PushEvent
 // queue any type byte, so a type past the table is dropped before the lookup.
 inline void dispatch_event(SDL_Event& event)
@@ -24,4 +27,12 @@ inline void dispatch_event(SDL_Event& event)
         return;
     if (EventHandler handler = event_table[type])
         handler(event);
+}
+
+// Hands every pending event to its handler, until the queue is empty.
+inline void drain_events()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event))
+        dispatch_event(event);
 }

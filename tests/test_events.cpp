@@ -24,8 +24,7 @@ protected:
     {
         // The table as the program installs it.
         std::fill(std::begin(event_table), std::end(event_table), nullptr);
-        event_table[SDL_QUIT] = event_table[SDL_KEYDOWN] = do_done;
-        event_table[SDL_MOUSEMOTION] = mouse_motion;
+        install_pen_handlers();
     }
 };
 

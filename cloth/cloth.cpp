@@ -1,0 +1,133 @@
+#include "cloth.h"
+
+#include <GL/gl.h>
+#include <penshell/physics.h>
+
+#include <cstddef>
+#include <vector>
+
+namespace {
+
+// Window pixels, y upward. The cloth keeps this size at any grid size.
+const float left = 194.0f, pin_y = 380.0f, width = 252.0f, height = 188.0f;
+const float gravity = 1000.0f;  // pixels per second squared
+const float drag = 1.0f;        // per second: the swinging dies down in a few seconds
+const int passes = 6;           // spring passes a step: more is stiffer
+const float step_seconds = 1.0f / steps_per_second;
+
+std::vector<TCVerlet> particles;
+std::vector<TCSpring> springs;
+std::vector<unsigned> schedule;
+float prev_dt = 0.0f;  // none yet: the cloth starts at rest
+int held = -1;         // the particle following the pen, or -1
+
+unsigned at(int column, int row)
+{
+    return unsigned(row * cloth_columns + column);
+}
+
+float pin_x(int column)
+{
+    return left + column * width / (cloth_columns - 1);
+}
+
+void tie(unsigned a, unsigned b, float dx, float dy)
+{
+    springs.push_back({a, b, clen(0.0f, 0.0f, dx, dy)});
+}
+
+// Pins back in place, at rest; the grabbed particle where it is held.
+void hold_fixed(float x, float y)
+{
+    for (int column = 0; column < cloth_columns; ++column) {
+        TCVerlet& p = particles[at(column, 0)];
+        p.x = p.old_x = pin_x(column);
+        p.y = p.old_y = pin_y;
+    }
+    if (held >= 0) {
+        particles[held].x = x;
+        particles[held].y = y;
+    }
+}
+
+}  // namespace
+
+void make_cloth()
+{
+    const float dx = width / (cloth_columns - 1), dy = height / (cloth_rows - 1);
+    particles.assign(std::size_t(cloth_columns) * cloth_rows, TCVerlet{});
+    // Each column leans 60 degrees from upright, to the right. With no shear
+    // springs that is a shape the cloth can take, and gravity turns it over.
+    for (int row = 0; row < cloth_rows; ++row)
+        for (int column = 0; column < cloth_columns; ++column) {
+            TCVerlet& p = particles[at(column, row)];
+            p.x = p.old_x = pin_x(column) + 0.866f * dy * row;
+            p.y = p.old_y = pin_y + 0.5f * dy * row;
+        }
+    // Neighbours along rows and columns, and every second one, which keeps
+    // the cloth from folding into creases it cannot leave. Row by row from the
+    // pins down: each pass carries the pins' hold down the cloth.
+    springs.clear();
+    for (int row = 0; row < cloth_rows; ++row)
+        for (int column = 0; column < cloth_columns; ++column)
+            for (int reach = 1; reach <= 2; ++reach) {
+                if (column + reach < cloth_columns)
+                    tie(at(column, row), at(column + reach, row), reach * dx, 0.0f);
+                if (row + reach < cloth_rows)
+                    tie(at(column, row), at(column, row + reach), 0.0f, reach * dy);
+            }
+    schedule.resize(spring_schedule_words(unsigned(springs.size()), unsigned(particles.size())));
+    spring_schedule(springs.data(), unsigned(springs.size()), unsigned(particles.size()), schedule.data());
+}
+
+void grab_nearest(float x, float y)
+{
+    float best = -1.0f;
+    for (std::size_t i = 0; i < particles.size(); ++i) {
+        float ex = particles[i].x - x, ey = particles[i].y - y, d = ex * ex + ey * ey;
+        if (best < 0.0f || d < best) {
+            best = d;
+            held = int(i);
+        }
+    }
+}
+
+void let_go()
+{
+    held = -1;
+}
+
+void step_cloth(float x, float y)
+{
+    for (TCVerlet& p : particles) {
+        p.acc_x = -drag * (p.x - p.old_x) / step_seconds;
+        p.acc_y = -gravity - drag * (p.y - p.old_y) / step_seconds;
+    }
+    prev_dt = update_physics(step_seconds, prev_dt, particles.data(), unsigned(particles.size()));
+    hold_fixed(x, y);
+    for (int pass = 0; pass < passes; ++pass) {
+        spring_pass(particles.data(), springs.data(), unsigned(springs.size()), schedule.data());
+        hold_fixed(x, y);
+    }
+}
+
+static void line(unsigned a, unsigned b)
+{
+    glVertex2f(particles[a].x, particles[a].y);
+    glVertex2f(particles[b].x, particles[b].y);
+}
+
+// The threads between neighbours.
+void draw_cloth()
+{
+    glColor3f(1.0f, 0.8f, 0.4f);
+    glBegin(GL_LINES);
+    for (int row = 0; row < cloth_rows; ++row)
+        for (int column = 0; column < cloth_columns; ++column) {
+            if (column + 1 < cloth_columns)
+                line(at(column, row), at(column + 1, row));
+            if (row + 1 < cloth_rows)
+                line(at(column, row), at(column, row + 1));
+        }
+    glEnd();
+}
