@@ -1,0 +1,95 @@
+// spring_pass: one pass over the springs through their schedule. Sequences
+// run as plain code on every path; groups go to the path's group code.
+#include "kernel.h"
+
+namespace {
+
+// Keeps the largest of the absolute errors; a NaN error is left out.
+inline void keep_largest(float& largest, float err) {
+    const float e = std::fabs(err);
+    if (e > largest) largest = e;
+}
+
+inline float apply(TCVerlet* particles, unsigned a, unsigned b, float rest_length) {
+    TCVerlet& pa = particles[a];
+    TCVerlet& pb = particles[b];
+    return spring_move(pa.x, pa.y, pb.x, pb.y, rest_length);
+}
+
+// Each sequence entry is (spring, a, b).
+float apply_sequence(TCVerlet* particles, const TCSpring* springs, const unsigned* run, unsigned count) {
+    float largest = 0.0f;
+    for (unsigned k = 0; k < count; ++k, run += 3)
+        keep_largest(largest, apply(particles, run[1], run[2], springs[run[0]].rest_length));
+    return largest;
+}
+
+// The portable group code: one spring after another. The springs of a group
+// share no particle, so the processor may overlap them.
+float spring_groups_scalar(TCVerlet* particles, const TCSpring* springs, const unsigned* groups,
+                           unsigned count) {
+    float largest = 0.0f;
+    for (unsigned k = 0; k < count; ++k, groups += kGroupWords)
+        for (unsigned l = 0; l < kGroupWidth; ++l)
+            keep_largest(largest, apply(particles, groups[kGroupWidth + l], groups[2 * kGroupWidth + l],
+                                        springs[groups[l]].rest_length));
+    return largest;
+}
+
+// A schedule made for another spring count, or refused, is not followed:
+// the springs are applied in the given order, which is always right.
+float apply_in_order(TCVerlet* particles, const TCSpring* springs, unsigned spring_count) {
+    float largest = 0.0f;
+    for (unsigned i = 0; i < spring_count; ++i)
+        keep_largest(largest, apply(particles, springs[i].a, springs[i].b, springs[i].rest_length));
+    return largest;
+}
+
+float run_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                   const unsigned* schedule) {
+    if (schedule[0] != spring_count) return apply_in_order(particles, springs, spring_count);
+    float largest = 0.0f;
+    const unsigned* run = schedule + 1;
+    for (unsigned done = 0; done < spring_count;) {
+        const unsigned kind = run[0] & 1, count = run[0] >> 1;
+        ++run;
+        float e;
+        if (kind == kRunGroups) {
+            e = groups(particles, springs, run, count);
+            run += size_t(count) * kGroupWords;
+            done += count * kGroupWidth;
+        } else {
+            e = apply_sequence(particles, springs, run, count);
+            run += size_t(count) * 3;
+            done += count;
+        }
+        if (e > largest) largest = e;
+    }
+    return largest;
+}
+
+SpringGroupsFn groups_fn(int path) {
+    switch (path) {
+#if PHYSICS_X86
+    case PHYSICS_PATH_SSE2: return spring_groups_sse2;
+    case PHYSICS_PATH_AVX2: return spring_groups_avx2;
+    case PHYSICS_PATH_AVX512: return spring_groups_avx512;
+#endif
+    default: return spring_groups_scalar;
+    }
+}
+
+}  // namespace
+
+float spring_pass_path(int path, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                       const unsigned* schedule) {
+    const SpringGroupsFn fn = physics_path_available(path) ? groups_fn(path) : spring_groups_scalar;
+    return run_schedule(fn, particles, springs, spring_count, schedule);
+}
+
+float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                  const unsigned* schedule) {
+    // Chosen once; function-local statics are initialised thread-safely.
+    static const SpringGroupsFn selected = groups_fn(physics_selected_path());
+    return run_schedule(selected, particles, springs, spring_count, schedule);
+}
