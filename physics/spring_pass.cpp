@@ -16,11 +16,43 @@ inline float apply(TCVerlet* particles, unsigned a, unsigned b, float rest_lengt
     return spring_move(pa.x, pa.y, pb.x, pb.y, rest_length);
 }
 
+// One end of the spring applied last: its particle and where it left it.
+struct Carried {
+    unsigned index;
+    float x, y;
+};
+
+// The position of particle i: from the registers when the spring before
+// moved it, else from memory. In a chain (a rope) every spring starts where
+// the one before ended; taking that position from the registers keeps the
+// wait for a store to reach the next load off the chain's critical path.
+inline void fetch(const TCVerlet* particles, unsigned i, const Carried& c0, const Carried& c1, float& x, float& y) {
+    if (i == c1.index) {
+        x = c1.x, y = c1.y;
+    } else if (i == c0.index) {
+        x = c0.x, y = c0.y;
+    } else {
+        x = particles[i].x, y = particles[i].y;
+    }
+}
+
 // Each sequence entry is (spring, a, b).
 float apply_sequence(TCVerlet* particles, const TCSpring* springs, const unsigned* run, unsigned count) {
+    constexpr unsigned kNobody = 0xFFFFFFFFu;  // no particle index is this large while a schedule is used
+    Carried last_a{kNobody, 0, 0}, last_b{kNobody, 0, 0};
     float largest = 0.0f;
-    for (unsigned k = 0; k < count; ++k, run += 3)
-        keep_largest(largest, apply(particles, run[1], run[2], springs[run[0]].rest_length));
+    for (unsigned k = 0; k < count; ++k, run += 3) {
+        const unsigned a = run[1], b = run[2];
+        float ax, ay, bx, by;
+        fetch(particles, a, last_a, last_b, ax, ay);
+        fetch(particles, b, last_a, last_b, bx, by);
+        keep_largest(largest, spring_move(ax, ay, bx, by, springs[run[0]].rest_length));
+        particles[a].x = ax, particles[a].y = ay;
+        particles[b].x = bx, particles[b].y = by;
+        // b is written last: when a == b, b's values are the ones in memory.
+        last_a = Carried{a, ax, ay};
+        last_b = Carried{b, bx, by};
+    }
     return largest;
 }
 
