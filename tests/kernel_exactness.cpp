@@ -272,7 +272,8 @@ static bool order_keeps_shared_order(const Topology& t, const std::vector<unsign
 }
 
 // Every topology and size: two passes on the path against spring_force in the
-// given order, particles (and guard records past them) and results bit for bit.
+// given order, particles (and guard records past them) and results bit for bit;
+// the rest lengths change between the passes, the schedule does not.
 static bool springs_match_in_order(int path) {
     for (unsigned k = 0; k < sizeof kTopologies / sizeof kTopologies[0]; ++k)
         for (unsigned n : kSpringCounts) {
@@ -284,9 +285,11 @@ static bool springs_match_in_order(int path) {
             std::vector<TCVerlet> want = t.ps;
             want.push_back(TCVerlet{1, 2, 3, 4, 5, 6}), want.push_back(TCVerlet{7, 8, 9, 10, 11, 12});
             std::vector<TCVerlet> got = want;
-            for (int pass = 0; pass < 2 && ok; ++pass)
+            for (int pass = 0; pass < 2 && ok; ++pass) {
                 ok = same_bits(pass_reference(want.data(), t.ss),
                                spring_pass_on(path, got.data(), t.ss, schedule.data()));
+                for (TCSpring& s : t.ss) s.rest_length = 1.5f - s.rest_length;  // free to change between passes
+            }
             if (!ok || memcmp(want.data(), got.data(), want.size() * sizeof(TCVerlet)) != 0) {
                 std::printf("     %s, %u springs: differs from spring_force in order\n", kTopologies[k].name, n);
                 return false;
