@@ -79,7 +79,8 @@ inline float spring_move(float& ax, float& ay, float& bx, float& by, float rest_
 //   then runs until every spring is covered, each a header word and its data:
 //     header kind | count << 1
 //     kRunGroups: count groups of kGroupWidth springs that share no particle,
-//       each kGroupWords words: the springs' indices, then their a, then their b
+//       each kGroupWords words: the springs, then their a ends, then their b
+//       ends, all as record offsets (see spring_at and pair_at)
 //     kRunSequence: count springs to apply one after another: count indices,
 //       then count a, then count b
 // The particle indices are copied so a pass never reads a particle that the
@@ -89,6 +90,15 @@ constexpr unsigned kGroupWords = 3 * kGroupWidth;
 constexpr unsigned kRunGroups = 0;
 constexpr unsigned kRunSequence = 1;
 constexpr unsigned kScheduleUnusable = 0xFFFFFFFFu;
+
+// Groups name records by offset, not index, so the group code adds them to a
+// base address with no multiply: spring i is 3i, counted in floats (a spring
+// is three floats), particle i is 3i, counted in (x, y) pairs of 8 bytes (a
+// particle is three such pairs, the first of them its position).
+inline unsigned record_offset(unsigned index) { return 3 * index; }
+inline float rest_at(const TCSpring* springs, unsigned offset) { return (&springs->rest_length)[offset]; }
+inline float* pair_at(TCVerlet* particles, unsigned offset) { return &particles->x + 2 * size_t(offset); }
+inline const float* pair_at(const TCVerlet* particles, unsigned offset) { return &particles->x + 2 * size_t(offset); }
 
 // Applies `count` groups of a group run (kGroupWords words each, from `groups`)
 // and returns the largest absolute error among them, NaN errors left out.

@@ -23,9 +23,8 @@ namespace {
 
 constexpr unsigned kNone = 0xFFFFFFFFu;
 
-// The vector paths address particles and springs with 32-bit signed indices
-// of 8-byte and 4-byte units, three of them to a record.
-constexpr uint64_t kMaxVectorIndex = uint64_t(INT32_MAX) / 3;
+// Groups hold record offsets, three times the index, in 32 bits.
+constexpr uint64_t kMaxVectorIndex = uint64_t(UINT32_MAX) / 3;
 
 // Runs alternate between groups and sequences and a group run holds at least
 // one group: at most 2 * (spring_count / kGroupWidth) + 1 runs.
@@ -122,9 +121,9 @@ void place(const TCSpring* springs, unsigned spring_count, bool vectors, Graph& 
             unsigned* group = w.out + w.pos;
             for (unsigned l = 0; l < kGroupWidth; ++l) {
                 const unsigned i = g.queue[head + l];
-                group[l] = i;
-                group[kGroupWidth + l] = springs[i].a;
-                group[2 * kGroupWidth + l] = springs[i].b;
+                group[l] = record_offset(i);
+                group[kGroupWidth + l] = record_offset(springs[i].a);
+                group[2 * kGroupWidth + l] = record_offset(springs[i].b);
             }
             for (unsigned l = 0; l < kGroupWidth; ++l) release_next(g, g.queue[head + l], tail);
             head += kGroupWidth;
@@ -180,7 +179,7 @@ void spring_schedule_order(const unsigned* schedule, unsigned spring_count, unsi
         ++run;
         if (kind == kRunGroups) {
             for (unsigned k = 0; k < count; ++k, run += kGroupWords)
-                for (unsigned l = 0; l < kGroupWidth; ++l) order[done++] = run[l];
+                for (unsigned l = 0; l < kGroupWidth; ++l) order[done++] = run[l] / 3;
         } else {
             for (unsigned k = 0; k < count; ++k, run += 3) order[done++] = run[0];
         }

@@ -25,8 +25,17 @@ namespace {
 
 // ---- SSE2: two springs at a time ----
 
-inline __m128 load_pair(const TCVerlet* p, unsigned i) {
-    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&p[i].x)));
+// The (x, y) pair at a group's particle offset, in the low half.
+inline __m128 load_pair(const TCVerlet* p, unsigned offset) {
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pair_at(p, offset))));
+}
+
+inline void store_low_pair(TCVerlet* p, unsigned offset, __m128 v) {
+    _mm_storel_pi(reinterpret_cast<__m64*>(pair_at(p, offset)), v);
+}
+
+inline void store_high_pair(TCVerlet* p, unsigned offset, __m128 v) {
+    _mm_storeh_pi(reinterpret_cast<__m64*>(pair_at(p, offset)), v);
 }
 
 inline __m128 blend_sse2(__m128 mask, __m128 if_false, __m128 if_true) {
@@ -66,17 +75,17 @@ inline void load_springs_sse2(const TCVerlet* p, const TCSpring* springs, const 
     const unsigned* ib = group + 2 * kGroupWidth;
     A = _mm_movelh_ps(load_pair(p, ia[l]), load_pair(p, ia[l + 1]));
     B = _mm_movelh_ps(load_pair(p, ib[l]), load_pair(p, ib[l + 1]));
-    const float r0 = springs[group[l]].rest_length, r1 = springs[group[l + 1]].rest_length;
+    const float r0 = rest_at(springs, group[l]), r1 = rest_at(springs, group[l + 1]);
     R = _mm_set_ps(r1, r1, r0, r0);
 }
 
 inline void store_springs_sse2(TCVerlet* p, const unsigned* group, unsigned l, __m128 A, __m128 B) {
     const unsigned* ia = group + kGroupWidth;
     const unsigned* ib = group + 2 * kGroupWidth;
-    _mm_storel_pi(reinterpret_cast<__m64*>(&p[ia[l]].x), A);
-    _mm_storeh_pi(reinterpret_cast<__m64*>(&p[ia[l + 1]].x), A);
-    _mm_storel_pi(reinterpret_cast<__m64*>(&p[ib[l]].x), B);
-    _mm_storeh_pi(reinterpret_cast<__m64*>(&p[ib[l + 1]].x), B);
+    store_low_pair(p, ia[l], A);
+    store_high_pair(p, ia[l + 1], A);
+    store_low_pair(p, ib[l], B);
+    store_high_pair(p, ib[l + 1], B);
 }
 
 // Largest lane, with no NaN among them.
@@ -142,8 +151,8 @@ inline __m256 load_pairs_avx2(const TCVerlet* p, const unsigned* index) {
 
 // The rest lengths of four springs.
 inline __m128 load_rest4(const TCSpring* springs, const unsigned* index) {
-    return _mm_setr_ps(springs[index[0]].rest_length, springs[index[1]].rest_length,
-                       springs[index[2]].rest_length, springs[index[3]].rest_length);
+    return _mm_setr_ps(rest_at(springs, index[0]), rest_at(springs, index[1]), rest_at(springs, index[2]),
+                       rest_at(springs, index[3]));
 }
 
 // The rest lengths of four springs, each twice (in both lanes of its pair).
@@ -156,10 +165,10 @@ inline __m256 load_rest_avx2(const TCSpring* springs, const unsigned* index) {
 __attribute__((target("avx2")))
 inline void store_pairs_avx2(TCVerlet* p, const unsigned* index, __m256 v) {
     const __m128 lo = _mm256_castps256_ps128(v), hi = _mm256_extractf128_ps(v, 1);
-    _mm_storel_pi(reinterpret_cast<__m64*>(&p[index[0]].x), lo);
-    _mm_storeh_pi(reinterpret_cast<__m64*>(&p[index[1]].x), lo);
-    _mm_storel_pi(reinterpret_cast<__m64*>(&p[index[2]].x), hi);
-    _mm_storeh_pi(reinterpret_cast<__m64*>(&p[index[3]].x), hi);
+    store_low_pair(p, index[0], lo);
+    store_high_pair(p, index[1], lo);
+    store_low_pair(p, index[2], hi);
+    store_high_pair(p, index[3], hi);
 }
 
 }  // namespace

@@ -62,9 +62,11 @@ float spring_groups_scalar(TCVerlet* particles, const TCSpring* springs, const u
                            unsigned count) {
     float largest = 0.0f;
     for (unsigned k = 0; k < count; ++k, groups += kGroupWords)
-        for (unsigned l = 0; l < kGroupWidth; ++l)
-            keep_largest(largest, apply(particles, groups[kGroupWidth + l], groups[2 * kGroupWidth + l],
-                                        springs[groups[l]].rest_length));
+        for (unsigned l = 0; l < kGroupWidth; ++l) {
+            float* a = pair_at(particles, groups[kGroupWidth + l]);
+            float* b = pair_at(particles, groups[2 * kGroupWidth + l]);
+            keep_largest(largest, spring_move(a[0], a[1], b[0], b[1], rest_at(springs, groups[l])));
+        }
     return largest;
 }
 
