@@ -299,13 +299,17 @@ static bool springs_match_in_order(int path) {
 }
 
 // Any index at or past the particle count, wherever it stands, refuses the set,
-// without writing past the schedule's words; the last index is accepted.
+// without writing past the schedule's words; the last index is accepted. With
+// no particles, no springs is a valid set and any spring is not.
 static bool schedule_refuses_bad_indices() {
-    Topology t;
+    Topology t, none;
+    std::vector<unsigned> schedule;
+    if (!make_schedule(none, schedule)) return false;
+    none.ss.push_back(TCSpring{0, 0, 1});
+    if (make_schedule(none, schedule)) return false;
     std::mt19937 rng(7);
     random_pairs(t, 33, rng, 10);
     t.ss[5] = TCSpring{9, 9, 1};
-    std::vector<unsigned> schedule;
     if (!make_schedule(t, schedule)) return false;
     const unsigned bad[] = {10, 11, 0x80000000u, 0xffffffffu};
     for (unsigned where : {0u, 16u, 32u})
