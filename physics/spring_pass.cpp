@@ -81,6 +81,7 @@ float apply_in_order(TCVerlet* particles, const TCSpring* springs, unsigned spri
 
 float run_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                    const unsigned* schedule) {
+    if (spring_count == 0) return 0.0f;  // the schedule need not be read
     if (schedule[0] != spring_count) return apply_in_order(particles, springs, spring_count);
     float largest = 0.0f;
     const unsigned* run = schedule + 1;
