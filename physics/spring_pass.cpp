@@ -38,7 +38,7 @@ inline void fetch(const TCVerlet* particles, unsigned i, const Carried& c0, cons
 
 // Each sequence entry is (spring, a, b).
 float apply_sequence(TCVerlet* particles, const TCSpring* springs, const unsigned* run, unsigned count) {
-    constexpr unsigned kNobody = 0xFFFFFFFFu;  // no particle index is this large while a schedule is used
+    constexpr unsigned kNobody = 0xFFFFFFFFu;  // would need 2^32 particles, more than a count can say
     Carried last_a{kNobody, 0, 0}, last_b{kNobody, 0, 0};
     float largest = 0.0f;
     for (unsigned k = 0; k < count; ++k, run += 3) {
