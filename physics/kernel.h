@@ -29,6 +29,8 @@
 #include "physics_paths.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
 #define PHYSICS_X86 1
@@ -50,11 +52,33 @@ inline float approx_len(float x1, float y1, float x2, float y2) {
     return kClenShort * dy + kClenLong * dx;  // also when either is NaN
 }
 
+// c ? a : b, by its bits: compilers keep it free of branches.
+inline float select_bits(bool c, float a, float b) {
+    uint32_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    const uint32_t mask = 0u - uint32_t(c), r = (ua & mask) | (ub & ~mask);
+    float f;
+    std::memcpy(&f, &r, sizeof f);
+    return f;
+}
+
+// approx_len's bits with no branch: for springs whose directions follow no
+// pattern (the groups of a pass), a branch on dy > dx is a coin toss.
+inline float approx_len_unbranched(float x1, float y1, float x2, float y2) {
+    const float dx = std::fabs(x2 - x1);
+    const float dy = std::fabs(y2 - y1);
+    const bool dy_longer = dy > dx;  // false also when either is NaN
+    return kClenShort * select_bits(dy_longer, dx, dy) + kClenLong * select_bits(dy_longer, dy, dx);
+}
+
 // The spring arithmetic, shared by spring_force and every path of spring_pass.
-// Returns the error; moves (ax, ay) and (bx, by) only when it may.
+// Returns the error; moves (ax, ay) and (bx, by) only when it may. `Len` is
+// approx_len or approx_len_unbranched.
+template <float (*Len)(float, float, float, float) = approx_len>
 inline float spring_move(float& ax, float& ay, float& bx, float& by, float rest_length) {
     const float x1 = ax, y1 = ay, x2 = bx, y2 = by;
-    const float len = approx_len(x1, y1, x2, y2);
+    const float len = Len(x1, y1, x2, y2);
     const float err = rest_length - len;
     // Coincident particles have no direction to move along; dividing by a zero
     // length would write NaN or infinity into both records.

@@ -65,7 +65,8 @@ float spring_groups_scalar(TCVerlet* particles, const TCSpring* springs, const u
         for (unsigned l = 0; l < kGroupWidth; ++l) {
             float* a = pair_at(particles, groups[kGroupWidth + l]);
             float* b = pair_at(particles, groups[2 * kGroupWidth + l]);
-            keep_largest(largest, spring_move(a[0], a[1], b[0], b[1], rest_at(springs, groups[l])));
+            keep_largest(largest, spring_move<approx_len_unbranched>(a[0], a[1], b[0], b[1],
+                                                                     rest_at(springs, groups[l])));
         }
     return largest;
 }

@@ -83,7 +83,7 @@ unsigned spring_schedule_words(unsigned spring_count, unsigned particle_count);
 
 // Arranges the springs for spring_pass. Writes at most
 // spring_schedule_words(spring_count, particle_count) words into the caller's
-// memory and allocates work memory while it runs (about 30 bytes a spring).
+// memory and allocates work memory while it runs (about 40 bytes a spring).
 // Returns false, and the schedule must not be used, when a spring names a
 // particle at or past particle_count, when there are too many springs, or
 // when the work memory cannot be had.
