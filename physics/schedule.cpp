@@ -11,7 +11,8 @@
 // follows the particles' layout (a cloth row by row), and keeping close to it
 // keeps the pass in few rows, few cache lines and few pages at a time. A
 // spring released by a group waits kMinDistance groups before it may join
-// one, so the pass's loads do not chase its own recent stores. While too few
+// one (unless too few others are ready), so the pass's loads do not chase its
+// own recent stores. While too few
 // are ready (a rope, the first corner of a cloth) springs go one at a time
 // into a sequence, applied one after another as plain code; taking them
 // breadth first there finds the width the groups need soonest.
