@@ -110,7 +110,7 @@ float spring_groups_sse2(TCVerlet* p, const TCSpring* springs, const unsigned* g
     return max_lane_sse2(largest);
 }
 
-// ---- AVX2: four springs at a time, a group in four steps ----
+// ---- AVX2: four springs at a time ----
 
 namespace {
 
@@ -190,7 +190,7 @@ float spring_groups_avx2(TCVerlet* p, const TCSpring* springs, const unsigned* g
     return max_lane_sse2(m);
 }
 
-// ---- AVX-512: a group as two registers of eight springs ----
+// ---- AVX-512: eight springs at a time ----
 
 namespace {
 
@@ -223,14 +223,11 @@ inline __m512 load_pairs_avx512(const TCVerlet* p, const unsigned* index) {
     return _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(lo)), _mm256_castps_pd(hi), 1));
 }
 
-// The rest lengths of a group's sixteen springs, one load each (a gather of
-// sixteen costs more than the rest of the group's work).
+// The rest lengths of eight springs, one load each (a gather costs more than
+// the rest of the springs' work).
 __attribute__((target("avx512f")))
-inline __m512 load_rest_avx512(const TCSpring* springs, const unsigned* index) {
-    __m512 r = _mm512_castps128_ps512(load_rest4(springs, index));
-    r = _mm512_insertf32x4(r, load_rest4(springs, index + 4), 1);
-    r = _mm512_insertf32x4(r, load_rest4(springs, index + 8), 2);
-    return _mm512_insertf32x4(r, load_rest4(springs, index + 12), 3);
+inline __m256 load_rest8(const TCSpring* springs, const unsigned* index) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(load_rest4(springs, index)), load_rest4(springs, index + 4), 1);
 }
 
 __attribute__((target("avx512f")))
@@ -243,24 +240,20 @@ inline void store_pairs_avx512(TCVerlet* p, const unsigned* index, __m512 v) {
 
 __attribute__((target("avx512f")))
 float spring_groups_avx512(TCVerlet* p, const TCSpring* springs, const unsigned* groups, unsigned count) {
-    static_assert(kGroupWidth == 16, "a group is two registers of eight springs");
-    // Rest length of spring j (low register) or 8 + j (high) into both lanes of pair j.
-    const __m512i rest_lo = _mm512_set_epi32(7, 7, 6, 6, 5, 5, 4, 4, 3, 3, 2, 2, 1, 1, 0, 0);
-    const __m512i rest_hi = _mm512_add_epi32(rest_lo, _mm512_set1_epi32(8));
+    static_assert(kGroupWidth % 8 == 0, "a group is registers of eight springs");
+    // Rest length of spring j into both lanes of pair j.
+    const __m512i rest_pairs = _mm512_set_epi32(7, 7, 6, 6, 5, 5, 4, 4, 3, 3, 2, 2, 1, 1, 0, 0);
     __m512 largest = _mm512_setzero_ps();
-    for (unsigned k = 0; k < count; ++k, groups += kGroupWords) {
-        const unsigned* ia = groups + kGroupWidth;
-        const unsigned* ib = groups + 2 * kGroupWidth;
-        __m512 A0 = load_pairs_avx512(p, ia), A1 = load_pairs_avx512(p, ia + 8);
-        __m512 B0 = load_pairs_avx512(p, ib), B1 = load_pairs_avx512(p, ib + 8);
-        const __m512 rest = load_rest_avx512(springs, groups);
-        largest = _mm512_max_ps(move_pairs_avx512(A0, B0, _mm512_permutexvar_ps(rest_lo, rest)), largest);
-        largest = _mm512_max_ps(move_pairs_avx512(A1, B1, _mm512_permutexvar_ps(rest_hi, rest)), largest);
-        store_pairs_avx512(p, ia, A0);
-        store_pairs_avx512(p, ia + 8, A1);
-        store_pairs_avx512(p, ib, B0);
-        store_pairs_avx512(p, ib + 8, B1);
-    }
+    for (unsigned k = 0; k < count; ++k, groups += kGroupWords)
+        for (unsigned l = 0; l < kGroupWidth; l += 8) {
+            const unsigned* ia = groups + kGroupWidth + l;
+            const unsigned* ib = groups + 2 * kGroupWidth + l;
+            __m512 A = load_pairs_avx512(p, ia), B = load_pairs_avx512(p, ib);
+            const __m512 rest = _mm512_castps256_ps512(load_rest8(springs, groups + l));
+            largest = _mm512_max_ps(move_pairs_avx512(A, B, _mm512_permutexvar_ps(rest_pairs, rest)), largest);
+            store_pairs_avx512(p, ia, A);
+            store_pairs_avx512(p, ib, B);
+        }
     const __m256 m = _mm256_max_ps(_mm512_castps512_ps256(largest),
                                    _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(largest), 1)));
     const __m128 m4 = _mm_max_ps(_mm256_castps256_ps128(m), _mm256_extractf128_ps(m, 1));

@@ -78,7 +78,7 @@ struct TCSpring {
 
 // How many unsigned words a schedule for this many springs needs (about three
 // a spring). 0 when the count is too large for one schedule (above about
-// 1.37 billion springs): spring_schedule refuses such a set.
+// 1.32 billion springs): spring_schedule refuses such a set.
 unsigned spring_schedule_words(unsigned spring_count, unsigned particle_count);
 
 // Arranges the springs for spring_pass. Writes at most
