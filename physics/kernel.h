@@ -104,11 +104,12 @@ inline float spring_move(float& ax, float& ay, float& bx, float& by, float rest_
 //     header kind | count << 1
 //     kRunGroups: count groups of kGroupWidth springs that share no particle,
 //       each kGroupWords words: the springs, then their a ends, then their b
-//       ends, all as record offsets (see spring_at and pair_at)
-//     kRunSequence: count springs to apply one after another: count indices,
-//       then count a, then count b
+//       ends, all as record offsets (see rest_at and pair_at)
+//     kRunSequence: count springs to apply one after another, each three
+//       words: its index, its a, its b
 // The particle indices are copied so a pass never reads a particle that the
 // schedule did not check against particle_count.
+
 // Eight springs: one AVX-512 register of (x, y) pairs, two AVX2 steps, four
 // SSE2 steps. Sixteen ran a 256x256 cloth as fast but left a 32x32 one half
 // in sequences, where fewer than a group's width are ready.
