@@ -11,3 +11,8 @@ float spring_reference(TCVerlet& a, TCVerlet& b, float rest_length);
 // loads and stores the processor has (SSE2, AVX2 or AVX-512): the memory
 // traffic of a step and no arithmetic.
 void stream_pass(TCVerlet* particles, unsigned count);
+
+// The memory traffic of a spring pass in the order `order` gives (the schedule's
+// order): each spring's record read, both particles' positions read and written
+// back, and no arithmetic.
+void spring_floor_pass(TCVerlet* particles, const TCSpring* springs, const unsigned* order, unsigned count);

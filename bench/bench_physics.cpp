@@ -1,15 +1,20 @@
 // penshell_bench: the particle kernel beside a plain scalar loop and a
-// streaming pass over the same bytes. Ends with the two ratios that matter:
+// streaming pass over the same bytes. Ends with the ratios that matter:
 // update_physics vs scalar at 4096 particles (in cache) and vs the streaming
-// pass at 4194304 particles (memory bound).
+// pass at 4194304 particles (memory bound); spring_pass vs spring_force calls
+// in a loop and vs a pass that only moves the same bytes, on a 256x256 cloth
+// and a 300-spring rope; and a whole cloth frame.
 #include "bench.h"
 #include <penshell/physics.h>
 #include "physics_paths.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -48,6 +53,25 @@ void timed(benchmark::State& state, const std::string& key, unsigned n, Body bod
     }
     state.SetItemsProcessed(state.iterations() * int64_t(n));
     state.SetBytesProcessed(state.iterations() * int64_t(n) * int64_t(sizeof(TCVerlet)));
+}
+
+// For bodies of tens of microseconds or more: each iteration timed on its own
+// and the fastest kept. On a shared machine most 40 ms iterations are
+// interrupted somewhere; the fastest is the least disturbed.
+template <typename Body>
+void timed_each(benchmark::State& state, const std::string& key, unsigned n, Body body) {
+    double best = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        body();
+        const std::chrono::duration<double> t = std::chrono::steady_clock::now() - t0;
+        if (best == 0 || t.count() < best) best = t.count();
+    }
+    if (best > 0) {
+        const auto it = g_sec_per_item.find(key);
+        if (it == g_sec_per_item.end() || best / n < it->second) g_sec_per_item[key] = best / n;
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t(n));
 }
 
 std::string key(const char* what, unsigned n) { return std::string(what) + "/" + std::to_string(n); }
@@ -121,6 +145,159 @@ void BM_clen_reference(benchmark::State& s) { clen_loop<clen_reference>(s, "clen
 
 const double kMinTime = 0.3;
 
+// ---- springs ----
+
+// A set of springs with its schedule, the order the pass applies them in, and
+// the particles every run starts from.
+struct SpringSet {
+    std::vector<TCVerlet> start;
+    std::vector<TCSpring> springs;
+    std::vector<unsigned> schedule, order;
+};
+
+const unsigned kClothSide = 256, kRopeSprings = 300, kPasses = 16;
+
+// A side x side cloth, structural and shear springs given row by row, or a
+// rope (side 1): a chain where every spring waits for the one before.
+SpringSet make_springs(unsigned side, unsigned rope) {
+    SpringSet set;
+    const unsigned n = side > 1 ? side * side : rope + 1, w = side > 1 ? side : n;
+    uint32_t seed = 777;
+    auto jitter = [&seed] { seed = seed * 1664525u + 1013904223u; return float(seed >> 8) / float(1u << 24) - 0.5f; };
+    for (unsigned i = 0; i < n; ++i) {
+        const float x = float(i % w) + 0.2f * jitter(), y = float(i / w) + 0.2f * jitter();
+        set.start.push_back(TCVerlet{x, y, x, y, 0.0f, -9.81f});
+    }
+    const float side_len = clen(0, 0, 1, 0), diagonal = clen(0, 0, 1, 1);
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned r = i / w, c = i % w;
+        if (c + 1 < w) set.springs.push_back(TCSpring{i, i + 1, side_len});
+        if (r + 1 < n / w) {
+            set.springs.push_back(TCSpring{i, i + w, side_len});
+            if (c + 1 < w) set.springs.push_back(TCSpring{i, i + w + 1, diagonal});
+            if (c > 0) set.springs.push_back(TCSpring{i, i + w - 1, diagonal});
+        }
+    }
+    const unsigned count = unsigned(set.springs.size());
+    set.schedule.resize(spring_schedule_words(count, n));
+    if (!spring_schedule(set.springs.data(), count, n, set.schedule.data())) std::abort();
+    set.order.resize(count);
+    spring_schedule_order(set.schedule.data(), count, set.order.data());
+    return set;
+}
+
+SpringSet& cloth_set() {
+    static SpringSet set = make_springs(kClothSide, 0);
+    return set;
+}
+SpringSet& rope_set() {
+    static SpringSet set = make_springs(1, kRopeSprings);
+    return set;
+}
+
+// The particles a run works on: every run starts from the same positions.
+std::vector<TCVerlet>& fresh_particles(const SpringSet& set) {
+    static std::vector<TCVerlet> work;
+    work = set.start;
+    return work;
+}
+
+// What a caller writes without batches: spring_force on every spring in
+// order, keeping the largest error as spring_pass reports it.
+float spring_loop(TCVerlet* p, const std::vector<TCSpring>& springs) {
+    float largest = 0.0f;
+    for (const TCSpring& s : springs) {
+        const float e = std::fabs(spring_force(p[s.a], p[s.b], s.rest_length));
+        if (e > largest) largest = e;
+    }
+    return largest;
+}
+
+const int kSelected = -1;  // spring_pass itself, on the path it picks
+
+float spring_passes(int how, TCVerlet* p, const SpringSet& set) {
+    const unsigned n = unsigned(set.springs.size());
+    float e = 0.0f;
+    for (unsigned pass = 0; pass < kPasses; ++pass) {
+        if (how == kSelected)
+            e = spring_pass(p, set.springs.data(), n, set.schedule.data());
+        else
+            e = spring_pass_path(how, p, set.springs.data(), n, set.schedule.data());
+    }
+    return e;
+}
+
+float loop_passes(TCVerlet* p, const SpringSet& set) {
+    float e = 0.0f;
+    for (unsigned pass = 0; pass < kPasses; ++pass) e = spring_loop(p, set.springs);
+    return e;
+}
+
+void floor_passes(TCVerlet* p, const SpringSet& set) {
+    for (unsigned pass = 0; pass < kPasses; ++pass)
+        spring_floor_pass(p, set.springs.data(), set.order.data(), unsigned(set.springs.size()));
+}
+
+// Sixteen passes over a set: 0 the spring_force loop, 1 spring_pass, 2 one
+// path (range 2), 3 the floor. Timed per spring.
+void BM_springs(benchmark::State& state) {
+    const bool cloth = state.range(0) != 0;
+    const int what = int(state.range(1)), path = int(state.range(2));
+    const SpringSet& set = cloth ? cloth_set() : rope_set();
+    if (what == 2 && !physics_path_available(path)) {
+        state.SkipWithError("path not available on this processor");
+        return;
+    }
+    const char* names[] = {"loop", "pass", physics_path_name(path), "floor"};
+    state.SetLabel(names[what]);
+    TCVerlet* p = fresh_particles(set).data();
+    const unsigned n = kPasses * unsigned(set.springs.size());
+    timed_each(state, key((std::string(cloth ? "cloth_" : "rope_") + names[what]).c_str(), n), n, [&] {
+        if (what == 0) benchmark::DoNotOptimize(loop_passes(p, set));
+        if (what == 1) benchmark::DoNotOptimize(spring_passes(kSelected, p, set));
+        if (what == 2) benchmark::DoNotOptimize(spring_passes(path, p, set));
+        if (what == 3) floor_passes(p, set);
+        benchmark::ClobberMemory();
+    });
+}
+
+// One cloth frame: the step, then sixteen passes with or without batches
+// (range 0); timed per frame. Range 0 of 2 times the step alone, per particle.
+void BM_cloth_frame(benchmark::State& state) {
+    const int how = int(state.range(0));
+    const SpringSet& set = cloth_set();
+    std::vector<TCVerlet>& v = fresh_particles(set);
+    const unsigned count = unsigned(v.size());
+    float prev_dt = 0.0f;
+    const char* names[] = {"frame_loop", "frame_pass", "step"};
+    state.SetLabel(names[how]);
+    timed_each(state, key(names[how], how == 2 ? count : 1), how == 2 ? count : 1, [&] {
+        prev_dt = update_physics(kDt, prev_dt, v.data(), count);
+        if (how == 0) benchmark::DoNotOptimize(loop_passes(v.data(), set));
+        if (how == 1) benchmark::DoNotOptimize(spring_passes(kSelected, v.data(), set));
+        benchmark::ClobberMemory();
+    });
+}
+
+void register_springs() {
+    const char* what_names[] = {"loop", "pass", "path", "floor"};
+    auto add = [&](long cloth, long what, long path, double t) {
+        const std::string name = std::string(cloth ? "cloth" : "rope") + "_springs_" + what_names[what];
+        benchmark::RegisterBenchmark(name.c_str(), BM_springs)->Args({cloth, what, path})->MinTime(t);
+    };
+    // Loop, pass, the paths and the floor side by side, three times over.
+    for (int r = 0; r < 3; ++r) {
+        add(1, 0, 0, 0.5), add(1, 1, 0, 0.5);
+        for (long path = 0; path < PHYSICS_PATH_COUNT; ++path) add(1, 2, path, 0.5);
+        add(1, 3, 0, 0.5);
+        for (long what : {0L, 1L, 2L, 3L}) add(0, what, PHYSICS_PATH_AVX2, kMinTime);
+    }
+    const char* frame_names[] = {"cloth_frame_loop", "cloth_frame_pass", "cloth_step"};
+    for (int r = 0; r < 3; ++r)
+        for (long how : {0L, 1L, 2L})
+            benchmark::RegisterBenchmark(frame_names[how], BM_cloth_frame)->Arg(how)->MinTime(0.5);
+}
+
 void register_all() {
     for (long n : {1024L, 4096L, 65536L, 4194304L}) {
         // The two sizes with targets run three times each, interleaved.
@@ -138,6 +315,7 @@ void register_all() {
     benchmark::RegisterBenchmark("spring_reference_chain", BM_spring_reference_chain)->Arg(4096)->MinTime(kMinTime);
     benchmark::RegisterBenchmark("clen", BM_clen)->Arg(4096)->MinTime(kMinTime);
     benchmark::RegisterBenchmark("clen_reference", BM_clen_reference)->Arg(4096)->MinTime(kMinTime);
+    register_springs();
 }
 
 // How many times faster `a` is than `b` (by time per particle), or 0 if either did not run.
@@ -155,6 +333,104 @@ void print_ratio(const std::string& what, double r, double target = 0) {
         std::printf("%-58s %6.2fx\n", what.c_str(), r);
     else
         std::printf("%-58s %6.2fx  (target >= %.2fx: %s)\n", what.c_str(), r, target, r >= target ? "met" : "MISSED");
+}
+
+double ns(const std::string& k) {
+    const auto it = g_sec_per_item.find(k);
+    return it == g_sec_per_item.end() ? 0 : it->second * 1e9;
+}
+
+// Springs in all of a square cloth of side n.
+double cloth_springs(double n) { return 4 * n * n - 6 * n + 2; }
+
+// The largest square cloth whose step and 16 passes fit in `budget` seconds,
+// from the cost a particle and a spring had in the 256 x 256 frame.
+unsigned largest_cloth(double frame, double step_per_particle, double budget) {
+    const double side = kClothSide;
+    const double per_spring = (frame - step_per_particle * side * side) / (kPasses * cloth_springs(side));
+    unsigned n = 2;
+    while (step_per_particle * (n + 1.0) * (n + 1.0) + per_spring * kPasses * cloth_springs(n + 1.0) <= budget) ++n;
+    return n;
+}
+
+// The fastest of a few frames (the step and 16 passes, with spring_pass or
+// spring_force calls) of a side x side cloth, in seconds.
+double measured_frame(unsigned side, bool batches) {
+    const SpringSet set = make_springs(side, 0);
+    std::vector<TCVerlet> v = set.start;
+    const unsigned count = unsigned(v.size());
+    float prev_dt = 0.0f;
+    double best = 1e9;
+    for (int frame = 0; frame < 5; ++frame) {
+        const auto t0 = std::chrono::steady_clock::now();
+        prev_dt = update_physics(kDt, prev_dt, v.data(), count);
+        benchmark::DoNotOptimize(batches ? spring_passes(kSelected, v.data(), set) : loop_passes(v.data(), set));
+        benchmark::ClobberMemory();
+        const std::chrono::duration<double> t = std::chrono::steady_clock::now() - t0;
+        best = std::min(best, t.count());
+    }
+    return best;
+}
+
+// The largest side whose measured frame fits `budget`, searched from `guess`:
+// a cloth that outgrows a cache costs more a spring than a smaller one, so an
+// extrapolation is only where to start.
+unsigned largest_measured(bool batches, unsigned guess, double budget) {
+    const unsigned step = 16;
+    auto smaller = [](unsigned side) { return side > step + 2 ? side - step : 2u; };
+    unsigned fits = std::max(guess, 2u), fails;  // the search keeps fits < fails; side 2 always fits
+    if (measured_frame(fits, batches) <= budget) {
+        fails = fits + step;
+        while (measured_frame(fails, batches) <= budget) fits = fails, fails += step;
+    } else {
+        fails = fits;
+        fits = smaller(fails);
+        while (fits > 2 && measured_frame(fits, batches) > budget) fails = fits, fits = smaller(fits);
+    }
+    while (fails - fits > 1) {
+        const unsigned mid = (fits + fails) / 2;
+        (measured_frame(mid, batches) <= budget ? fits : fails) = mid;
+    }
+    return fits;
+}
+
+void print_springs() {
+    const std::string cloth = std::to_string(kPasses * cloth_set().springs.size());
+    const std::string rope = std::to_string(kPasses * kRopeSprings);
+    std::printf("\nsprings, %u passes: spring_pass on path %s; ns a spring, fastest iterations\n", kPasses,
+                physics_path_name(physics_selected_path()));
+    std::printf("%-34s %8s %8s %8s %8s\n", "", "loop", "pass", "avx2", "floor");
+    const std::pair<const char*, std::string> sets[] = {{"cloth", cloth}, {"rope", rope}};
+    for (const auto& set : sets) {
+        const std::string label = std::string(set.first) == "cloth"
+            ? "cloth 256x256, " + std::to_string(cloth_set().springs.size()) + " springs:"
+            : "rope, " + std::to_string(kRopeSprings) + " springs in a chain:";
+        std::printf("%-34s", label.c_str());
+        for (const char* what : {"loop", "pass", "avx2", "floor"})
+            std::printf(" %8.2f", ns(std::string(set.first) + "_" + what + "/" + set.second));
+        std::printf("\n");
+    }
+    print_ratio("spring_pass vs spring_force loop, cloth 256x256:", speedup("cloth_pass/" + cloth, "cloth_loop/" + cloth), 3.0);
+    for (int path = 0; path < PHYSICS_PATH_COUNT; ++path) {
+        if (!physics_path_available(path)) continue;
+        const std::string name = physics_path_name(path);
+        print_ratio(name + " path vs spring_force loop, cloth 256x256:",
+                    speedup("cloth_" + name + "/" + cloth, "cloth_loop/" + cloth), path == PHYSICS_PATH_AVX2 ? 2.0 : 0);
+    }
+    print_ratio("spring_pass vs spring_force loop, rope of 300:", speedup("rope_pass/" + rope, "rope_loop/" + rope), 1.0);
+    print_ratio("spring_pass vs floor (at most 1x), cloth 256x256:", speedup("cloth_pass/" + cloth, "cloth_floor/" + cloth));
+    print_ratio("spring_pass vs floor (at most 1x), rope of 300:", speedup("rope_pass/" + rope, "rope_floor/" + rope));
+
+    const double pass = ns("frame_pass/1") * 1e-9, loop = ns("frame_loop/1") * 1e-9, step = ns("step/65536") * 1e-9;
+    if (pass <= 0 || loop <= 0 || step <= 0) return;
+    std::printf("\ncloth frame 256x256 (update_physics + %u passes): %.2f ms with spring_pass, %.2f ms with spring_force"
+                " calls (%.2fx); the step alone %.3f ms\n", kPasses, pass * 1e3, loop * 1e3, loop / pass, step * 65536e3);
+    const unsigned with = largest_cloth(pass, step, 1.0 / 60), without = largest_cloth(loop, step, 1.0 / 60);
+    const unsigned with_measured = largest_measured(true, with, 1.0 / 60);
+    const unsigned without_measured = largest_measured(false, without, 1.0 / 60);
+    std::printf("largest square cloth in a 60 Hz frame (16.7 ms) on one core, frames measured: %ux%u with batches,"
+                " %ux%u without\n  (extrapolated linearly from the 256x256 frame: %ux%u and %ux%u)\n",
+                with_measured, with_measured, without_measured, without_measured, with, with, without, without);
 }
 
 }  // namespace
@@ -179,5 +455,6 @@ int main(int argc, char** argv) {
     }
     print_ratio("spring_force vs plain scalar, chain of 4096:", speedup("spring/4096", "spring_ref/4096"));
     print_ratio("clen vs plain scalar, 4096 pairs:", speedup("clen/4096", "clen_ref/4096"));
+    print_springs();
     return 0;
 }

@@ -1,9 +1,11 @@
 // The kernel's exactness, needing only a compiler so that it builds with any flags for
-// any processor: a fixed scene's hash and random data against the plain float arithmetic
-// on every path; exits 1 on a mismatch. Change kSceneHash only with the arithmetic, saying why.
+// any processor: two fixed scenes' hashes, random data against the plain float arithmetic
+// and a table of spring topologies against spring_force in the given order, on every path;
+// exits 1 on a mismatch. Change the hashes only with the arithmetic, saying why.
 #include <penshell/physics.h>
 #include "physics_paths.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +14,8 @@
 #include <vector>
 
 static const uint64_t kSceneHash = 0x3e9efe66eca03fb5ull;
-static const int kUpdatePhysics = -1;  // whichever path update_physics picks
+static const uint64_t kClothHash = 0xf0da463a21677323ull;
+static const int kUpdatePhysics = -1;  // whichever path update_physics and spring_pass pick
 
 // A product stored before it is added: no compiler may fuse the two, whatever the flags.
 static float mul(float a, float b) { volatile float p = a * b; return p; }
@@ -105,6 +108,258 @@ static bool springs_match_reference() {
     return true;
 }
 
+// ---- springs in batches ----
+
+static float spring_pass_on(int path, TCVerlet* ps, const std::vector<TCSpring>& ss, const unsigned* schedule) {
+    return path == kUpdatePhysics ? spring_pass(ps, ss.data(), unsigned(ss.size()), schedule)
+                                  : spring_pass_path(path, ps, ss.data(), unsigned(ss.size()), schedule);
+}
+
+// What spring_pass promises: spring_force on each spring in the given order;
+// the largest |error| with NaN left out, 0 with no springs.
+static float pass_reference(TCVerlet* ps, const std::vector<TCSpring>& ss) {
+    float largest = 0.0f;
+    for (const TCSpring& s : ss) {
+        const float e = std::fabs(spring_force(ps[s.a], ps[s.b], s.rest_length));
+        if (!std::isnan(e)) largest = std::max(largest, e);
+    }
+    return largest;
+}
+
+static bool same_bits(float a, float b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+// Particles and springs of one topology, made for a given spring count.
+struct Topology {
+    std::vector<TCVerlet> ps;
+    std::vector<TCSpring> ss;
+};
+
+static float uniform(std::mt19937& rng, float lo, float hi) {
+    return std::uniform_real_distribution<float>(lo, hi)(rng);
+}
+
+// Old positions and accelerations are random too: a pass must leave them alone.
+static void scatter(Topology& t, unsigned count, std::mt19937& rng, float spread) {
+    for (unsigned i = 0; i < count; ++i)
+        t.ps.push_back(TCVerlet{uniform(rng, -spread, spread), uniform(rng, -spread, spread), uniform(rng, -9, 9),
+                                uniform(rng, -9, 9), uniform(rng, -9, 9), uniform(rng, -9, 9)});
+}
+
+static void add(Topology& t, unsigned a, unsigned b, float rest) { t.ss.push_back(TCSpring{a, b, rest}); }
+
+static void random_pairs(Topology& t, unsigned n, std::mt19937& rng, unsigned particles) {
+    scatter(t, particles, rng, 10);
+    for (unsigned i = 0; i < n; ++i) add(t, rng() % particles, rng() % particles, uniform(rng, 0.5f, 4));
+}
+
+// Few particles: repeated springs and long runs through one particle.
+static void dense_pairs(Topology& t, unsigned n, std::mt19937& rng) { random_pairs(t, n, rng, n / 4 + 2); }
+// Many particles: few shared, so nearly all springs could go at once.
+static void sparse_pairs(Topology& t, unsigned n, std::mt19937& rng) { random_pairs(t, n, rng, 3 * n + 2); }
+
+static void self_springs(Topology& t, unsigned n, std::mt19937& rng) {
+    random_pairs(t, n, rng, n / 2 + 2);
+    for (TCSpring& s : t.ss)
+        if (rng() % 3 == 0) s.b = s.a;
+}
+
+// Every spring waits for the one before it.
+static void chain_forward(Topology& t, unsigned n, std::mt19937& rng) {
+    scatter(t, n + 1, rng, 3);
+    for (unsigned i = 0; i < n; ++i) add(t, i, i + 1, 0.5f);
+}
+
+static void chain_backward(Topology& t, unsigned n, std::mt19937& rng) {
+    scatter(t, n + 1, rng, 3);
+    for (unsigned i = n; i-- > 0;) add(t, i + 1, i, 0.5f);
+}
+
+// Every spring shares particle 0 with every other, on either end.
+static void star(Topology& t, unsigned n, std::mt19937& rng) {
+    scatter(t, n / 2 + 2, rng, 5);
+    for (unsigned i = 0; i < n; ++i)
+        i % 2 ? add(t, 1 + i % (n / 2 + 1), 0, 2) : add(t, 0, 1 + i % (n / 2 + 1), 1);
+}
+
+// A jittered square cloth, structural and shear springs, by row or by column,
+// cut to n springs.
+static void grid(Topology& t, unsigned n, std::mt19937& rng, bool by_row) {
+    unsigned w = 2;
+    while (4 * w * w < n + 6 * w) ++w;
+    for (unsigned i = 0; i < w * w; ++i)
+        t.ps.push_back(TCVerlet{float(i % w) + uniform(rng, -0.3f, 0.3f), float(i / w) + uniform(rng, -0.3f, 0.3f),
+                                float(i % w), float(i / w), 0, -9.81f});
+    const float side = clen(0, 0, 1, 0), diagonal = clen(0, 0, 1, 1);
+    for (unsigned j = 0; j < w; ++j)
+        for (unsigned k = 0; k < w; ++k) {
+            const unsigned r = by_row ? j : k, c = by_row ? k : j, i = r * w + c;
+            if (c + 1 < w) add(t, i, i + 1, side);
+            if (r + 1 < w) add(t, i, i + w, side);
+            if (c + 1 < w && r + 1 < w) add(t, i, i + w + 1, diagonal);
+            if (c > 0 && r + 1 < w) add(t, i, i + w - 1, diagonal);
+        }
+    t.ss.resize(n);
+}
+
+static void grid_by_row(Topology& t, unsigned n, std::mt19937& rng) { grid(t, n, rng, true); }
+static void grid_by_column(Topology& t, unsigned n, std::mt19937& rng) { grid(t, n, rng, false); }
+static void grid_shuffled(Topology& t, unsigned n, std::mt19937& rng) {
+    grid(t, n, rng, true);
+    std::shuffle(t.ss.begin(), t.ss.end(), rng);
+}
+
+// Particles on four places only: many pairs have no direction.
+static void coincident(Topology& t, unsigned n, std::mt19937& rng) {
+    random_pairs(t, n, rng, n / 3 + 2);
+    for (TCVerlet& p : t.ps) p.x = float(rng() % 2), p.y = float(rng() % 2);
+}
+
+static void odd_rest_lengths(Topology& t, unsigned n, std::mt19937& rng) {
+    const float odd[] = {-3, -0.0f, 0, 1e-30f, 1e30f, 3e38f, -3e38f, INFINITY, -INFINITY, NAN, 2};
+    random_pairs(t, n, rng, n / 2 + 2);
+    for (TCSpring& s : t.ss) s.rest_length = odd[rng() % 11];
+}
+
+static void non_finite_positions(Topology& t, unsigned n, std::mt19937& rng) {
+    const float odd[] = {INFINITY, -INFINITY, NAN, 3e38f, -3e38f, 1e-40f};
+    random_pairs(t, n, rng, n / 2 + 2);
+    for (TCVerlet& p : t.ps)
+        if (rng() % 4 == 0) (rng() % 2 ? p.x : p.y) = odd[rng() % 6];
+}
+
+static const struct {
+    const char* name;
+    void (*make)(Topology&, unsigned, std::mt19937&);
+} kTopologies[] = {
+    {"random pairs with repeats", dense_pairs}, {"random pairs, few shared", sparse_pairs},
+    {"self-springs", self_springs},             {"chain forward", chain_forward},
+    {"chain backward", chain_backward},         {"star", star},
+    {"grid by row", grid_by_row},               {"grid by column", grid_by_column},
+    {"grid shuffled", grid_shuffled},           {"coincident particles", coincident},
+    {"odd rest lengths", odd_rest_lengths},     {"non-finite positions", non_finite_positions},
+};
+// Partial vectors of every width at the end, and sets past 16-bit indices.
+static const unsigned kSpringCounts[] = {0,  1,  2,  3,  4,  5,   7,   8,    9,    15,   16,   17,
+                                         31, 32, 33, 63, 64, 65, 127, 129, 1000, 4099, 70001};
+
+static const unsigned kCanary = 0xdeadbeefu, kCanaryWords = 16;
+
+// A schedule with canary words after the words it may use; false if it was
+// refused or wrote past them.
+static bool make_schedule(const Topology& t, std::vector<unsigned>& schedule) {
+    const unsigned words = spring_schedule_words(unsigned(t.ss.size()), unsigned(t.ps.size()));
+    schedule.assign(words + kCanaryWords, kCanary);
+    const bool made = spring_schedule(t.ss.data(), unsigned(t.ss.size()), unsigned(t.ps.size()), schedule.data());
+    return made && std::count(schedule.begin() + words, schedule.end(), kCanary) == kCanaryWords;
+}
+
+// The order the pass reports is a permutation that keeps any two springs that
+// share a particle in the order given.
+static bool order_keeps_shared_order(const Topology& t, const std::vector<unsigned>& schedule) {
+    const unsigned n = unsigned(t.ss.size());
+    std::vector<unsigned> order(n), position(n, n), last(t.ps.size(), n);
+    spring_schedule_order(schedule.data(), n, order.data());
+    for (unsigned k = 0; k < n; ++k) {
+        if (order[k] >= n || position[order[k]] != n) return false;
+        position[order[k]] = k;
+    }
+    for (unsigned i = 0; i < n; ++i)
+        for (unsigned p : {t.ss[i].a, t.ss[i].b}) {
+            if (last[p] != n && position[last[p]] > position[i]) return false;
+            last[p] = i;
+        }
+    return true;
+}
+
+// Every topology and size: two passes on the path against spring_force in the
+// given order, particles (and guard records past them) and results bit for bit;
+// the rest lengths change between the passes, the schedule does not.
+static bool springs_match_in_order(int path) {
+    for (unsigned k = 0; k < sizeof kTopologies / sizeof kTopologies[0]; ++k)
+        for (unsigned n : kSpringCounts) {
+            std::mt19937 rng(1000 * k + n);
+            Topology t;
+            kTopologies[k].make(t, n, rng);
+            std::vector<unsigned> schedule;
+            bool ok = make_schedule(t, schedule) && order_keeps_shared_order(t, schedule);
+            std::vector<TCVerlet> want = t.ps;
+            want.push_back(TCVerlet{1, 2, 3, 4, 5, 6}), want.push_back(TCVerlet{7, 8, 9, 10, 11, 12});
+            std::vector<TCVerlet> got = want;
+            for (int pass = 0; pass < 2 && ok; ++pass) {
+                ok = same_bits(pass_reference(want.data(), t.ss),
+                               spring_pass_on(path, got.data(), t.ss, schedule.data()));
+                for (TCSpring& s : t.ss) s.rest_length = 1.5f - s.rest_length;  // free to change between passes
+            }
+            if (!ok || memcmp(want.data(), got.data(), want.size() * sizeof(TCVerlet)) != 0) {
+                std::printf("     %s, %u springs: differs from spring_force in order\n", kTopologies[k].name, n);
+                return false;
+            }
+        }
+    return true;
+}
+
+// Any index at or past the particle count, wherever it stands, refuses the set,
+// without writing past the schedule's words; the last index is accepted. With
+// no particles, no springs is a valid set and any spring is not.
+static bool schedule_refuses_bad_indices() {
+    Topology t, none;
+    std::vector<unsigned> schedule;
+    if (!make_schedule(none, schedule)) return false;
+    none.ss.push_back(TCSpring{0, 0, 1});
+    if (make_schedule(none, schedule)) return false;
+    std::mt19937 rng(7);
+    random_pairs(t, 33, rng, 10);
+    t.ss[5] = TCSpring{9, 9, 1};
+    if (!make_schedule(t, schedule)) return false;
+    const unsigned bad[] = {10, 11, 0x80000000u, 0xffffffffu};
+    for (unsigned where : {0u, 16u, 32u})
+        for (unsigned index : bad)
+            for (int end = 0; end < 2; ++end) {
+                Topology u = t;
+                (end ? u.ss[where].b : u.ss[where].a) = index;
+                if (make_schedule(u, schedule) ||
+                    std::count(schedule.end() - kCanaryWords, schedule.end(), kCanary) != kCanaryWords)
+                    return false;
+            }
+    return true;
+}
+
+// A 24 x 16 cloth of structural and shear springs given row by row, pinned at
+// its top corners, in gravity and a gusting wind for 500 steps of four passes
+// each; hashes every result of spring_pass and the particles at the end.
+static uint64_t cloth_hash(int path) {
+    const unsigned cols = 24, rows = 16, n = cols * rows;
+    std::vector<TCVerlet> ps(n);
+    auto place = [&](unsigned i) {
+        ps[i].x = ps[i].old_x = mul(float(i % cols), 1.5f) + mul(float(i / cols), 0.05f);
+        ps[i].y = ps[i].old_y = mul(float(i / cols), -1.5f);
+    };
+    for (unsigned i = 0; i < n; ++i) place(i);
+    std::vector<TCSpring> ss;
+    const float side = clen(0, 0, 1.5f, 0), diagonal = clen(0, 0, 1.5f, 1.5f);
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned r = i / cols, c = i % cols;
+        if (c + 1 < cols) ss.push_back(TCSpring{i, i + 1, side});
+        if (r + 1 < rows) ss.push_back(TCSpring{i, i + cols, side});
+        if (c + 1 < cols && r + 1 < rows) ss.push_back(TCSpring{i, i + cols + 1, diagonal});
+        if (c > 0 && r + 1 < rows) ss.push_back(TCSpring{i, i + cols - 1, diagonal});
+    }
+    std::vector<unsigned> schedule;
+    if (!make_schedule(Topology{ps, ss}, schedule)) return 0;
+    uint64_t h = fnv1a(nullptr, 0);
+    float prev_dt = 0.0f;
+    for (unsigned s = 0; s < 500; ++s) {
+        for (TCVerlet& p : ps) p.acc_y -= 9.81f, p.acc_x += (s % 150 < 75) ? 2.5f : -1.5f;
+        prev_dt = step(path, 1.0f / 60.0f + mul(float(s % 5), 0.002f), prev_dt, &ps[0].x, n);
+        for (int pass = 0; pass < 4; ++pass) {
+            const float e = spring_pass_on(path, ps.data(), ss, schedule.data());
+            h = fnv1a(&e, sizeof e, h);
+            place(0), place(cols - 1);
+        }
+    }
+    return fnv1a(ps.data(), n * sizeof(TCVerlet), h);
+}
+
 int main() {
     bool all = springs_match_reference();
     std::printf("%s clen and spring_force match the plain arithmetic\n", all ? "ok  " : "FAIL");
@@ -118,7 +373,14 @@ int main() {
         const bool ok = h == kSceneHash && steps_match_reference(path);
         std::printf("%s %s: scene hash %016llx, steps vs plain arithmetic\n", ok ? "ok  " : "FAIL", name,
                     (unsigned long long)h);
-        all = all && ok;
+        const uint64_t c = cloth_hash(path);
+        const bool springs_ok = springs_match_in_order(path) && c == kClothHash;
+        std::printf("%s %s: cloth hash %016llx, spring passes vs spring_force in order\n", springs_ok ? "ok  " : "FAIL",
+                    path == kUpdatePhysics ? "spring_pass" : name, (unsigned long long)c);
+        all = all && ok && springs_ok;
     }
+    const bool refused = schedule_refuses_bad_indices();
+    std::printf("%s spring_schedule refuses indices past the particles\n", refused ? "ok  " : "FAIL");
+    all = all && refused;
     return all ? 0 : 1;
 }

@@ -9,7 +9,7 @@ status=0
 for cmd in "$@"; do
   exe=$out/kernel_exactness$(echo " $cmd" | tr -c 'A-Za-z0-9=+\n' _)
   echo "== $cmd"
-  $cmd -I"$src/physics/include" -I"$src/physics" "$src/physics/physics.cpp" \
+  $cmd -I"$src/physics/include" -I"$src/physics" "$src"/physics/*.cpp \
     "$src/tests/kernel_exactness.cpp" -o "$exe" && ${RUN:-} "$exe" || status=1
 done
 exit $status

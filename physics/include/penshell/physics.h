@@ -12,7 +12,8 @@
 // One frame, typically:
 //   add this step's accelerations to acc_x, acc_y (gravity: p.acc_y -= 9.81f);
 //   prev_dt = update_physics(dt, prev_dt, particles, count);
-//   repeat a few times: spring_force(a, b, rest_length) for every spring;
+//   repeat a few times: spring_force(a, b, rest_length) for every spring,
+//     or spring_pass over all of them (the same bits, faster: see below);
 //   put fixed particles back (x, y and old_x, old_y).
 
 struct TCVerlet {
@@ -51,24 +52,58 @@ float clen(float x1, float y1, float x2, float y2);
 // have no direction: they are left where they are and rest_length is returned.
 float spring_force(TCVerlet& a, TCVerlet& b, float rest_length);
 
+// ---- Springs in batches ----
+// spring_pass applies a whole set of springs with the result of calling
+// spring_force on each in the order given, bit for bit, several times faster
+// on a cloth: springs that share no particle are applied together. The
+// grouping is worked out once, by spring_schedule, for the set's topology.
+//
+//   std::vector<unsigned> schedule(spring_schedule_words(spring_count, particle_count));
+//   if (!spring_schedule(springs, spring_count, particle_count, schedule.data()))
+//       ...;  // a spring names a particle past the array (or no memory): fix the springs
+//   each frame: update_physics(...); then, a few times or until settled:
+//       float err = spring_pass(particles, springs, spring_count, schedule.data());
+//
+// Make the schedule again whenever springs are added, removed or reordered,
+// or a spring's a or b changes: it holds the particle indices it was made
+// with. Rest lengths are read at every pass and may change freely; so may
+// the particles' positions. One schedule serves any number of passes, on any
+// processor path, and several threads at once (each on its own particles).
+
 // A spring between particles a and b of the caller's array.
 struct TCSpring {
     unsigned a, b;
     float rest_length;
 };
 
-// How many unsigned words a schedule for these springs and particles needs.
+// How many unsigned words a schedule for this many springs needs (about three
+// a spring). 0 when the count is too large for one schedule (above about
+// 1.32 billion springs): spring_schedule refuses such a set.
 unsigned spring_schedule_words(unsigned spring_count, unsigned particle_count);
 
-// Arranges the springs for spring_pass, once for a set of springs. Writes at
-// most spring_schedule_words(spring_count, particle_count) words. Returns false
-// (and the schedule must not be used) when a spring names a particle at or past
-// particle_count.
+// Arranges the springs for spring_pass. Writes at most
+// spring_schedule_words(spring_count, particle_count) words into the caller's
+// memory and allocates work memory while it runs (about 40 bytes a spring).
+// Returns false, and the schedule must not be used, when a spring names a
+// particle at or past particle_count, when there are too many springs, or
+// when the work memory cannot be had.
 bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
                      unsigned* schedule);
 
-// Applies every spring once: the particles end up exactly as after calling
-// spring_force on each spring in the given order. Returns the largest absolute
-// error of the pass (NaN errors left out; 0 with no springs).
+// Applies every spring once: the particles end up exactly as after
+//   for (i = 0; i < spring_count; ++i)
+//       spring_force(particles[springs[i].a], particles[springs[i].b], springs[i].rest_length);
+// for any set: repeated springs, a spring from a particle to itself, any rest
+// length or position. Allocates nothing and keeps no state. `springs` and
+// `spring_count` must be those the schedule was made for; a schedule made for
+// another count (or refused) is not followed, and the springs are applied
+// one by one in the given order instead: the same result, without the speed.
+//
+// Returns the largest absolute error of the pass, |rest_length - clen| before
+// each spring moved (NaN errors left out; 0 with no springs): a measure of
+// how far the set is from rest. Relax until it falls below a tolerance of
+// the caller's choosing, or run a fixed number of passes and use it to see
+// whether that number is enough; it does not fall to 0 while the step keeps
+// adding gravity.
 float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                   const unsigned* schedule);

@@ -1,42 +1,10 @@
-// Exact results must not depend on the flags this file is compiled with: no
-// multiply may be fused with the add that follows it (GCC fuses wherever the
-// target has FMA, Clang within one expression). The pragmas come before every
-// include so that the inline functions of the headers, the intrinsics among
-// them, are covered as well.
-#if defined(__clang__)
-#pragma STDC FP_CONTRACT OFF
-#elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
-#endif
-// The kernel tests isfinite and relies on IEEE rounding of every operation.
-#if defined(__FAST_MATH__) || (defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__)
-#error "physics.cpp needs IEEE float semantics: build it without -ffast-math or -ffinite-math-only"
-#endif
-#if __cplusplus < 201703L
-#error "physics.cpp is C++17: build it with -std=c++17 or later (clang++ 14 defaults to C++14)"
-#endif
-
-#include <penshell/physics.h>
-#include "physics_paths.h"
+// The Verlet step: its processor paths and update_physics.
+#include "kernel.h"
 
 #include <array>
-#include <cmath>
 #include <cstdint>
 
-#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
-#define PHYSICS_X86 1
-#include <immintrin.h>
-#endif
-
-// Float expressions must be evaluated in float, never wider, or builds differ.
-#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
-#error "the kernel needs float arithmetic in float registers (SSE2, not x87)"
-#endif
-
 namespace {
-
-// Particles are handled as runs of six floats; the record has no padding.
-static_assert(sizeof(TCVerlet) == 6 * sizeof(float), "TCVerlet is six floats");
 
 // One particle, one axis: the order of the operations is part of the result.
 inline float verlet_axis(float cur, float old, float acc, float ratio, float dt2) {
@@ -235,13 +203,6 @@ StepFn step_fn(int path) {
     }
 }
 
-int pick_path() {
-    for (int p = PHYSICS_PATH_COUNT - 1; p > PHYSICS_PATH_SCALAR; --p)
-        if (physics_path_available(p)) return p;
-    return PHYSICS_PATH_SCALAR;
-}
-
-
 float run_step(StepFn fn, float dt, float prev_dt, TCVerlet* particles, unsigned count) {
     const float dt2 = dt * dt;
     // prev_dt of 0, below 0 or NaN means no previous step: start at rest.
@@ -251,33 +212,6 @@ float run_step(StepFn fn, float dt, float prev_dt, TCVerlet* particles, unsigned
 }
 
 }  // namespace
-
-const char* physics_path_name(int path) {
-    switch (path) {
-    case PHYSICS_PATH_SCALAR: return "scalar";
-    case PHYSICS_PATH_SSE2: return "sse2";
-    case PHYSICS_PATH_AVX2: return "avx2";
-    case PHYSICS_PATH_AVX512: return "avx512";
-    default: return "unknown";
-    }
-}
-
-bool physics_path_available(int path) {
-    switch (path) {
-    case PHYSICS_PATH_SCALAR: return true;
-#if PHYSICS_X86
-    case PHYSICS_PATH_SSE2: return true;
-    case PHYSICS_PATH_AVX2: return __builtin_cpu_supports("avx2") != 0;
-    case PHYSICS_PATH_AVX512: return __builtin_cpu_supports("avx512f") != 0;
-#endif
-    default: return false;
-    }
-}
-
-int physics_selected_path() {
-    static const int path = pick_path();
-    return path;
-}
 
 float update_physics_path(int path, float dt, float prev_dt, TCVerlet* particles,
                           unsigned count) {
@@ -289,69 +223,4 @@ float update_physics(float dt, float prev_dt, TCVerlet* particles, unsigned coun
     // Chosen once; function-local statics are initialised thread-safely.
     static const StepFn selected = step_fn(physics_selected_path());
     return run_step(selected, dt, prev_dt, particles, count);
-}
-
-float clen(float x1, float y1, float x2, float y2) {
-    const float dx = std::fabs(x2 - x1);
-    const float dy = std::fabs(y2 - y1);
-    // Written as bit patterns so no compiler or parser can round them differently.
-    const float k_short = 0x1.a3d70ap-2f;  // 0.41f, bits 0x3ED1EB85
-    const float k_long = 0x1.e1eafep-1f;   // 0.941246f, bits 0x3F70F57F
-    if (dy > dx) return k_short * dx + k_long * dy;
-    return k_short * dy + k_long * dx;  // also when either is NaN
-}
-
-float spring_force(TCVerlet& a, TCVerlet& b, float rest_length) {
-    // a and b may be the same record: read every input before writing.
-    const float ax = a.x, ay = a.y, bx = b.x, by = b.y;
-    const float len = clen(ax, ay, bx, by);
-    const float err = rest_length - len;
-    // Coincident particles have no direction to move along; dividing by a zero
-    // length would write NaN or infinity into both records.
-    if (!(len > 0.0f)) return err;
-    const float ux = (bx - ax) / len;
-    const float uy = (by - ay) / len;
-    const float mx = (ux * err) / 2;
-    const float my = (uy * err) / 2;
-    const float nax = ax - mx, nay = ay - my, nbx = bx + mx, nby = by + my;
-    // An infinite distance or error would give non-finite positions: keep the old ones.
-    if (!(std::isfinite(nax) && std::isfinite(nay) && std::isfinite(nbx) && std::isfinite(nby)))
-        return err;
-    a.x = nax;
-    a.y = nay;
-    b.x = nbx;
-    b.y = nby;
-    return err;
-}
-
-// Batched springs, first version: the schedule is the given order.
-unsigned spring_schedule_words(unsigned spring_count, unsigned) { return spring_count; }
-
-bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
-                     unsigned* schedule) {
-    for (unsigned i = 0; i < spring_count; ++i) {
-        if (springs[i].a >= particle_count || springs[i].b >= particle_count) return false;
-        schedule[i] = i;
-    }
-    return true;
-}
-
-float spring_pass_path(int, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
-                       const unsigned* schedule) {
-    float largest = 0.0f;
-    for (unsigned i = 0; i < spring_count; ++i) {
-        const TCSpring& s = springs[schedule[i]];
-        const float e = std::fabs(spring_force(particles[s.a], particles[s.b], s.rest_length));
-        if (e > largest) largest = e;  // NaN errors are left out
-    }
-    return largest;
-}
-
-float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
-                  const unsigned* schedule) {
-    return spring_pass_path(PHYSICS_PATH_SCALAR, particles, springs, spring_count, schedule);
-}
-
-void spring_schedule_order(const unsigned* schedule, unsigned spring_count, unsigned* order) {
-    for (unsigned i = 0; i < spring_count; ++i) order[i] = schedule[i];
 }

@@ -1,0 +1,141 @@
+// Included first by every source file of the kernel: the guards that keep its
+// results exact whatever flags a file is compiled with, and what the files share.
+//
+// No multiply may be fused with the add that follows it (GCC fuses wherever the
+// target has FMA, Clang within one expression). The pragmas come before every
+// include so that the inline functions of the headers, the intrinsics among
+// them, are covered as well.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+// The kernel tests isfinite and relies on IEEE rounding of every operation.
+#if defined(__FAST_MATH__) || (defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__)
+#error "the physics kernel needs IEEE float semantics: build it without -ffast-math or -ffinite-math-only"
+#endif
+#if __cplusplus < 201703L
+#error "the physics kernel is C++17: build it with -std=c++17 or later (clang++ 14 defaults to C++14)"
+#endif
+// Float expressions must be evaluated in float, never wider, or builds differ.
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
+#error "the physics kernel needs float arithmetic in float registers (SSE2, not x87)"
+#endif
+
+#ifndef PENSHELL_PHYSICS_KERNEL_H
+#define PENSHELL_PHYSICS_KERNEL_H
+
+#include <penshell/physics.h>
+#include "physics_paths.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
+#define PHYSICS_X86 1
+#include <immintrin.h>
+#endif
+
+// Particles are handled as runs of six floats; the record has no padding.
+static_assert(sizeof(TCVerlet) == 6 * sizeof(float), "TCVerlet is six floats");
+
+// clen's two factors, written as bit patterns so no compiler or parser can round them differently.
+constexpr float kClenShort = 0x1.a3d70ap-2f;  // 0.41f, bits 0x3ED1EB85
+constexpr float kClenLong = 0x1.e1eafep-1f;   // 0.941246f, bits 0x3F70F57F
+
+// clen, inlined into the spring code of every file.
+inline float approx_len(float x1, float y1, float x2, float y2) {
+    const float dx = std::fabs(x2 - x1);
+    const float dy = std::fabs(y2 - y1);
+    if (dy > dx) return kClenShort * dx + kClenLong * dy;
+    return kClenShort * dy + kClenLong * dx;  // also when either is NaN
+}
+
+// c ? a : b, by its bits: compilers keep it free of branches.
+inline float select_bits(bool c, float a, float b) {
+    uint32_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    const uint32_t mask = 0u - uint32_t(c), r = (ua & mask) | (ub & ~mask);
+    float f;
+    std::memcpy(&f, &r, sizeof f);
+    return f;
+}
+
+// approx_len's bits with no branch: for springs whose directions follow no
+// pattern (the groups of a pass), a branch on dy > dx is a coin toss.
+inline float approx_len_unbranched(float x1, float y1, float x2, float y2) {
+    const float dx = std::fabs(x2 - x1);
+    const float dy = std::fabs(y2 - y1);
+    const bool dy_longer = dy > dx;  // false also when either is NaN
+    return kClenShort * select_bits(dy_longer, dx, dy) + kClenLong * select_bits(dy_longer, dy, dx);
+}
+
+// The spring arithmetic, shared by spring_force and every path of spring_pass.
+// Returns the error; moves (ax, ay) and (bx, by) only when it may. `Len` is
+// approx_len or approx_len_unbranched.
+template <float (*Len)(float, float, float, float) = approx_len>
+inline float spring_move(float& ax, float& ay, float& bx, float& by, float rest_length) {
+    const float x1 = ax, y1 = ay, x2 = bx, y2 = by;
+    const float len = Len(x1, y1, x2, y2);
+    const float err = rest_length - len;
+    // Coincident particles have no direction to move along; dividing by a zero
+    // length would write NaN or infinity into both records.
+    if (!(len > 0.0f)) return err;
+    const float ux = (x2 - x1) / len;
+    const float uy = (y2 - y1) / len;
+    const float mx = (ux * err) / 2;
+    const float my = (uy * err) / 2;
+    const float nax = x1 - mx, nay = y1 - my, nbx = x2 + mx, nby = y2 + my;
+    // An infinite distance or error would give non-finite positions: keep the old ones.
+    if (!(std::isfinite(nax) && std::isfinite(nay) && std::isfinite(nbx) && std::isfinite(nby)))
+        return err;
+    ax = nax;
+    ay = nay;
+    bx = nbx;
+    by = nby;
+    return err;
+}
+
+// The schedule, as spring_schedule writes it and spring_pass reads it:
+//   word 0: the spring count it was made for (kScheduleUnusable after a refusal)
+//   then runs until every spring is covered, each a header word and its data:
+//     header kind | count << 1
+//     kRunGroups: count groups of kGroupWidth springs that share no particle,
+//       each kGroupWords words: the springs, then their a ends, then their b
+//       ends, all as record offsets (see rest_at and pair_at)
+//     kRunSequence: count springs to apply one after another, each three
+//       words: its index, its a, its b
+// The particle indices are copied so a pass never reads a particle that the
+// schedule did not check against particle_count.
+
+// Eight springs: one AVX-512 register of (x, y) pairs, two AVX2 steps, four
+// SSE2 steps. Sixteen ran a 256x256 cloth as fast but left a 32x32 one half
+// in sequences, where fewer than a group's width are ready.
+constexpr unsigned kGroupWidth = 8;
+constexpr unsigned kGroupWords = 3 * kGroupWidth;
+constexpr unsigned kRunGroups = 0;
+constexpr unsigned kRunSequence = 1;
+constexpr unsigned kScheduleUnusable = 0xFFFFFFFFu;
+
+// Groups name records by offset, not index, so the group code adds them to a
+// base address with no multiply: spring i is 3i, counted in floats (a spring
+// is three floats), particle i is 3i, counted in (x, y) pairs of 8 bytes (a
+// particle is three such pairs, the first of them its position).
+inline unsigned record_offset(unsigned index) { return 3 * index; }
+inline float rest_at(const TCSpring* springs, unsigned offset) { return (&springs->rest_length)[offset]; }
+inline float* pair_at(TCVerlet* particles, unsigned offset) { return &particles->x + 2 * size_t(offset); }
+inline const float* pair_at(const TCVerlet* particles, unsigned offset) { return &particles->x + 2 * size_t(offset); }
+
+// Applies `count` groups of a group run (kGroupWords words each, from `groups`)
+// and returns the largest absolute error among them, NaN errors left out.
+typedef float (*SpringGroupsFn)(TCVerlet* particles, const TCSpring* springs, const unsigned* groups,
+                                unsigned count);
+#if PHYSICS_X86
+float spring_groups_sse2(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
+float spring_groups_avx2(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
+float spring_groups_avx512(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
+#endif
+
+#endif
