@@ -2,13 +2,18 @@
 // results exact whatever flags a file is compiled with, and what the files share.
 //
 // No multiply may be fused with the add that follows it (GCC fuses wherever the
-// target has FMA, Clang within one expression). The pragmas come before every
-// include so that the inline functions of the headers, the intrinsics among
-// them, are covered as well.
+// target has FMA, Clang within one expression), and no flag short of
+// -ffast-math may reorder or rewrite the float arithmetic: a consumer's
+// -funsafe-math-optimizations or its parts (-fassociative-math,
+// -freciprocal-math, -fno-signed-zeros). Clang's precise float_control clears
+// those but allows fusing within an expression, which the FP_CONTRACT after it
+// forbids again. The pragmas come before every include so that the inline
+// functions of the headers, the intrinsics among them, are covered as well.
 #if defined(__clang__)
+#pragma float_control(precise, on)
 #pragma STDC FP_CONTRACT OFF
 #elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
+#pragma GCC optimize("fp-contract=off", "no-associative-math", "no-reciprocal-math", "signed-zeros")
 #endif
 // The kernel tests isfinite and relies on IEEE rounding of every operation.
 #if defined(__FAST_MATH__) || (defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__)
@@ -57,7 +62,7 @@ inline float pinned(float p) { PHYSICS_PIN("+x", p); return p; }
 #endif
 #if PHYSICS_X86
 inline __m128 pinned(__m128 p) { PHYSICS_PIN("+x", p); return p; }
-__attribute__((target("avx"))) inline __m256 pinned(__m256 p) { PHYSICS_PIN("+x", p); return p; }
+__attribute__((target("avx2"))) inline __m256 pinned(__m256 p) { PHYSICS_PIN("+x", p); return p; }
 __attribute__((target("avx512f"))) inline __m512 pinned(__m512 p) { PHYSICS_PIN("+v", p); return p; }
 #endif
 
