@@ -11,8 +11,8 @@
 // of -ffast-math (-ffp-contract=fast, -funsafe-math-optimizations and its
 // parts); -ffast-math, -Ofast, -ffinite-math-only and Clang's -ffp-model=fast
 // change float semantics on purpose and are refused. Not supported: linking
-// the program with -ffast-math or -Ofast, which makes the processor flush
-// subnormal floats to zero, in the kernel too.
+// the program with -ffast-math, -Ofast or -funsafe-math-optimizations, which
+// makes the processor flush subnormal floats to zero, in the kernel too.
 //
 // One frame, typically:
 //   add this step's accelerations to acc_x, acc_y (gravity: p.acc_y -= 9.81f);
