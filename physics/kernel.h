@@ -47,7 +47,8 @@
 // intrinsics alike. An empty asm that claims to change the product hides it
 // from that fusion and costs no instruction, so every product (or halved
 // product) that feeds an add or subtract goes through pinned(). GCC honours
-// its pragma: there pinned() is the value itself.
+// its pragma: there pinned() is the value itself. The vector overloads carry
+// their callers' targets: with a lesser one Clang would call, not inline, them.
 #if defined(__clang__) && (PHYSICS_X86 || defined(__aarch64__))
 #define PHYSICS_PIN(reg, p) __asm__("" : reg(p))
 #elif defined(__clang__)
