@@ -2,13 +2,18 @@
 // results exact whatever flags a file is compiled with, and what the files share.
 //
 // No multiply may be fused with the add that follows it (GCC fuses wherever the
-// target has FMA, Clang within one expression). The pragmas come before every
-// include so that the inline functions of the headers, the intrinsics among
-// them, are covered as well.
+// target has FMA, Clang within one expression), and no flag short of
+// -ffast-math may reorder or rewrite the float arithmetic: a consumer's
+// -funsafe-math-optimizations or its parts (-fassociative-math,
+// -freciprocal-math, -fno-signed-zeros). Clang's precise float_control clears
+// those but allows fusing within an expression, which the FP_CONTRACT after it
+// forbids again. The pragmas come before every include so that the inline
+// functions of the headers, the intrinsics among them, are covered as well.
 #if defined(__clang__)
+#pragma float_control(precise, on)
 #pragma STDC FP_CONTRACT OFF
 #elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
+#pragma GCC optimize("fp-contract=off", "no-associative-math", "no-reciprocal-math", "signed-zeros")
 #endif
 // The kernel tests isfinite and relies on IEEE rounding of every operation.
 #if defined(__FAST_MATH__) || (defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__)
@@ -37,6 +42,31 @@
 #include <immintrin.h>
 #endif
 
+// Clang 14 given -ffp-contract=fast ignores the pragma above and fuses a
+// multiply into the add or subtract that uses it, in scalar code and
+// intrinsics alike. An empty asm that claims to change the product hides it
+// from that fusion and costs no instruction, so every product (or halved
+// product) that feeds an add or subtract goes through pinned(). GCC honours
+// its pragma: there pinned() is the value itself. The vector overloads carry
+// their callers' targets: with a lesser one Clang would call, not inline, them.
+#if defined(__clang__) && (PHYSICS_X86 || defined(__aarch64__))
+#define PHYSICS_PIN(reg, p) __asm__("" : reg(p))
+#elif defined(__clang__)
+#define PHYSICS_PIN(reg, p) __asm__("" : "+m"(p))  // no register class known: a store and a load
+#else
+#define PHYSICS_PIN(reg, p) (void)0
+#endif
+#if defined(__aarch64__)
+inline float pinned(float p) { PHYSICS_PIN("+w", p); return p; }
+#else
+inline float pinned(float p) { PHYSICS_PIN("+x", p); return p; }
+#endif
+#if PHYSICS_X86
+inline __m128 pinned(__m128 p) { PHYSICS_PIN("+x", p); return p; }
+__attribute__((target("avx2"))) inline __m256 pinned(__m256 p) { PHYSICS_PIN("+x", p); return p; }
+__attribute__((target("avx512f"))) inline __m512 pinned(__m512 p) { PHYSICS_PIN("+v", p); return p; }
+#endif
+
 // Particles are handled as runs of six floats; the record has no padding.
 static_assert(sizeof(TCVerlet) == 6 * sizeof(float), "TCVerlet is six floats");
 
@@ -48,8 +78,8 @@ constexpr float kClenLong = 0x1.e1eafep-1f;   // 0.941246f, bits 0x3F70F57F
 inline float approx_len(float x1, float y1, float x2, float y2) {
     const float dx = std::fabs(x2 - x1);
     const float dy = std::fabs(y2 - y1);
-    if (dy > dx) return kClenShort * dx + kClenLong * dy;
-    return kClenShort * dy + kClenLong * dx;  // also when either is NaN
+    if (dy > dx) return pinned(kClenShort * dx) + pinned(kClenLong * dy);
+    return pinned(kClenShort * dy) + pinned(kClenLong * dx);  // also when either is NaN
 }
 
 // c ? a : b, by its bits: compilers keep it free of branches.
@@ -69,7 +99,7 @@ inline float approx_len_unbranched(float x1, float y1, float x2, float y2) {
     const float dx = std::fabs(x2 - x1);
     const float dy = std::fabs(y2 - y1);
     const bool dy_longer = dy > dx;  // false also when either is NaN
-    return kClenShort * select_bits(dy_longer, dx, dy) + kClenLong * select_bits(dy_longer, dy, dx);
+    return pinned(kClenShort * select_bits(dy_longer, dx, dy)) + pinned(kClenLong * select_bits(dy_longer, dy, dx));
 }
 
 // The spring arithmetic, shared by spring_force and every path of spring_pass.
@@ -85,8 +115,8 @@ inline float spring_move(float& ax, float& ay, float& bx, float& by, float rest_
     if (!(len > 0.0f)) return err;
     const float ux = (x2 - x1) / len;
     const float uy = (y2 - y1) / len;
-    const float mx = (ux * err) / 2;
-    const float my = (uy * err) / 2;
+    const float mx = pinned((ux * err) / 2);
+    const float my = pinned((uy * err) / 2);
     const float nax = x1 - mx, nay = y1 - my, nbx = x2 + mx, nby = y2 + my;
     // An infinite distance or error would give non-finite positions: keep the old ones.
     if (!(std::isfinite(nax) && std::isfinite(nay) && std::isfinite(nbx) && std::isfinite(nby)))

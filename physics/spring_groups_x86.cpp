@@ -52,11 +52,11 @@ inline __m128 move_pairs_sse2(__m128& A, __m128& B, __m128 R) {
     // x lanes: dy > dx takes dx as the short side, otherwise (NaN too) dy.
     const __m128 dy_longer = _mm_cmpgt_ps(sw, ad);
     const __m128 shorter = blend_sse2(dy_longer, sw, ad), longer = blend_sse2(dy_longer, ad, sw);
-    const __m128 len_x = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(kClenShort), shorter),
-                                    _mm_mul_ps(_mm_set1_ps(kClenLong), longer));
+    const __m128 len_x = _mm_add_ps(pinned(_mm_mul_ps(_mm_set1_ps(kClenShort), shorter)),
+                                    pinned(_mm_mul_ps(_mm_set1_ps(kClenLong), longer)));
     const __m128 len = _mm_shuffle_ps(len_x, len_x, _MM_SHUFFLE(2, 2, 0, 0));  // x lane to y lane
     const __m128 err = _mm_sub_ps(R, len);
-    const __m128 m = _mm_mul_ps(_mm_mul_ps(_mm_div_ps(d, len), err), _mm_set1_ps(0.5f));
+    const __m128 m = pinned(_mm_mul_ps(_mm_mul_ps(_mm_div_ps(d, len), err), _mm_set1_ps(0.5f)));
     const __m128 na = _mm_sub_ps(A, m), nb = _mm_add_ps(B, m);
     // x - x is 0 for a finite x and NaN otherwise: the sum over both ends and
     // both axes of a spring is 0 exactly when all four are finite.
@@ -127,10 +127,10 @@ inline __m256 move_pairs_avx2(__m256& A, __m256& B, __m256 R) {
     const __m256 sw = _mm256_permute_ps(ad, _MM_SHUFFLE(2, 3, 0, 1));
     const __m256 dy_longer = _mm256_cmp_ps(sw, ad, _CMP_GT_OQ);
     const __m256 shorter = blend_avx2(dy_longer, sw, ad), longer = blend_avx2(dy_longer, ad, sw);
-    const __m256 len = _mm256_moveldup_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(kClenShort), shorter),
-                                                        _mm256_mul_ps(_mm256_set1_ps(kClenLong), longer)));
+    const __m256 len = _mm256_moveldup_ps(_mm256_add_ps(pinned(_mm256_mul_ps(_mm256_set1_ps(kClenShort), shorter)),
+                                                        pinned(_mm256_mul_ps(_mm256_set1_ps(kClenLong), longer))));
     const __m256 err = _mm256_sub_ps(R, len);
-    const __m256 m = _mm256_mul_ps(_mm256_mul_ps(_mm256_div_ps(d, len), err), _mm256_set1_ps(0.5f));
+    const __m256 m = pinned(_mm256_mul_ps(_mm256_mul_ps(_mm256_div_ps(d, len), err), _mm256_set1_ps(0.5f)));
     const __m256 na = _mm256_sub_ps(A, m), nb = _mm256_add_ps(B, m);
     __m256 t = _mm256_add_ps(_mm256_sub_ps(na, na), _mm256_sub_ps(nb, nb));  // as in move_pairs_sse2
     t = _mm256_add_ps(t, _mm256_permute_ps(t, _MM_SHUFFLE(2, 3, 0, 1)));
@@ -203,10 +203,10 @@ inline __m512 move_pairs_avx512(__m512& A, __m512& B, __m512 R) {
     const __mmask16 dy_longer = _mm512_cmp_ps_mask(sw, ad, _CMP_GT_OQ);
     const __m512 shorter = _mm512_mask_blend_ps(dy_longer, sw, ad);
     const __m512 longer = _mm512_mask_blend_ps(dy_longer, ad, sw);
-    const __m512 len = _mm512_moveldup_ps(_mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(kClenShort), shorter),
-                                                        _mm512_mul_ps(_mm512_set1_ps(kClenLong), longer)));
+    const __m512 len = _mm512_moveldup_ps(_mm512_add_ps(pinned(_mm512_mul_ps(_mm512_set1_ps(kClenShort), shorter)),
+                                                        pinned(_mm512_mul_ps(_mm512_set1_ps(kClenLong), longer))));
     const __m512 err = _mm512_sub_ps(R, len);
-    const __m512 m = _mm512_mul_ps(_mm512_mul_ps(_mm512_div_ps(d, len), err), _mm512_set1_ps(0.5f));
+    const __m512 m = pinned(_mm512_mul_ps(_mm512_mul_ps(_mm512_div_ps(d, len), err), _mm512_set1_ps(0.5f)));
     const __m512 na = _mm512_sub_ps(A, m), nb = _mm512_add_ps(B, m);
     __m512 t = _mm512_add_ps(_mm512_sub_ps(na, na), _mm512_sub_ps(nb, nb));  // as in move_pairs_sse2
     t = _mm512_add_ps(t, _mm512_permute_ps(t, _MM_SHUFFLE(2, 3, 0, 1)));

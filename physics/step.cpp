@@ -8,7 +8,7 @@ namespace {
 
 // One particle, one axis: the order of the operations is part of the result.
 inline float verlet_axis(float cur, float old, float acc, float ratio, float dt2) {
-    return ((cur - old) * ratio + cur) + acc * dt2;
+    return (pinned((cur - old) * ratio) + cur) + pinned(acc * dt2);
 }
 
 void step_scalar(float* f, unsigned n, float ratio, float dt2) {
@@ -37,8 +37,8 @@ void step_sse2(float* f, unsigned n, float ratio, float dt2) {
         const __m128 cur = _mm_shuffle_ps(c0, c1, _MM_SHUFFLE(3, 2, 1, 0));
         const __m128 old = _mm_shuffle_ps(c0, c2, _MM_SHUFFLE(1, 0, 3, 2));
         const __m128 acc = _mm_shuffle_ps(c1, c2, _MM_SHUFFLE(3, 2, 1, 0));
-        const __m128 np = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(cur, old), r), cur),
-                                     _mm_mul_ps(acc, d));
+        const __m128 np = _mm_add_ps(_mm_add_ps(pinned(_mm_mul_ps(_mm_sub_ps(cur, old), r)), cur),
+                                     pinned(_mm_mul_ps(acc, d)));
         _mm_storeu_ps(f, _mm_movelh_ps(np, c0));                              // x0' y0' x0 y0
         _mm_storeu_ps(f + 4, _mm_shuffle_ps(z, np, _MM_SHUFFLE(3, 2, 1, 0)));  // 0 0 x1' y1'
         _mm_storeu_ps(f + 8, _mm_shuffle_ps(c1, z, _MM_SHUFFLE(1, 0, 3, 2)));  // x1 y1 0 0
@@ -94,8 +94,8 @@ void step_avx2(float* f, unsigned n, float ratio, float dt2) {
         const __m256 old = _mm256_shuffle_ps(c0, c2, _MM_SHUFFLE(1, 0, 3, 2));
         const __m256 acc = _mm256_blend_ps(c1, c2, 0xCC);
         const __m256 np = _mm256_add_ps(
-            _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(cur, old), r), cur),
-            _mm256_mul_ps(acc, d));
+            _mm256_add_ps(pinned(_mm256_mul_ps(_mm256_sub_ps(cur, old), r)), cur),
+            pinned(_mm256_mul_ps(acc, d)));
         const __m256 o0 = _mm256_shuffle_ps(np, c0, _MM_SHUFFLE(1, 0, 1, 0));  // x0' y0' x0 y0
         const __m256 o1 = _mm256_blend_ps(np, z, 0x33);                        // 0 0 x1' y1'
         const __m256 o2 = _mm256_castpd_ps(                                    // x1 y1 0 0
@@ -179,8 +179,8 @@ void step_avx512(float* f, unsigned n, float ratio, float dt2) {
         const __m512 old = gather8(1, a, b, c);
         const __m512 acc = gather8(2, a, b, c);
         const __m512 np = _mm512_add_ps(
-            _mm512_add_ps(_mm512_mul_ps(_mm512_sub_ps(cur, old), r), cur),
-            _mm512_mul_ps(acc, d));
+            _mm512_add_ps(pinned(_mm512_mul_ps(_mm512_sub_ps(cur, old), r)), cur),
+            pinned(_mm512_mul_ps(acc, d)));
         _mm512_store_ps(f, _mm512_maskz_permutex2var_ps(keep0, np, s0, cur));
         _mm512_store_ps(f + 16, _mm512_maskz_permutex2var_ps(keep1, np, s1, cur));
         _mm512_store_ps(f + 32, _mm512_maskz_permutex2var_ps(keep2, np, s2, cur));

@@ -2,6 +2,13 @@
 // any processor: two fixed scenes' hashes, random data against the plain float arithmetic
 // and a table of spring topologies against spring_force in the given order, on every path;
 // exits 1 on a mismatch. Change the hashes only with the arithmetic, saying why.
+// The reference arithmetic must stay as exact as the kernel's under the flags tried.
+#if defined(__clang__)
+#pragma float_control(precise, on)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off", "no-associative-math", "no-reciprocal-math", "signed-zeros")
+#endif
 #include <penshell/physics.h>
 #include "physics_paths.h"
 
@@ -96,8 +103,9 @@ static bool springs_match_reference() {
     std::mt19937 rng(99);
     std::uniform_real_distribution<float> u(-50.0f, 50.0f);
     for (int i = 0; i < 20000; ++i) {
-        TCVerlet a{u(rng), u(rng), 1, 2, 3, 4}, b{u(rng), u(rng), 5, 6, 7, 8};
-        const float dx = std::fabs(b.x - a.x), dy = std::fabs(b.y - a.y), rest = u(rng);
+        const float s = i % 4 ? 1.0f : 1e-39f;  // tiny: halved products round (see tiny_distances)
+        TCVerlet a{u(rng) * s, u(rng) * s, 1, 2, 3, 4}, b{u(rng) * s, u(rng) * s, 5, 6, 7, 8};
+        const float dx = std::fabs(b.x - a.x), dy = std::fabs(b.y - a.y), rest = u(rng) * s;
         const float len = mul(0.41f, dy > dx ? dx : dy) + mul(0.941246f, dy > dx ? dy : dx), err = rest - len;
         const float mx = mul(mul((b.x - a.x) / len, err), 0.5f), my = mul(mul((b.y - a.y) / len, err), 0.5f);
         const TCVerlet a1{a.x - mx, a.y - my, 1, 2, 3, 4}, b1{b.x + mx, b.y + my, 5, 6, 7, 8};
@@ -227,6 +235,14 @@ static void non_finite_positions(Topology& t, unsigned n, std::mt19937& rng) {
         if (rng() % 4 == 0) (rng() % 2 ? p.x : p.y) = odd[rng() % 6];
 }
 
+// Distances near the smallest normal float: a halved product there is
+// subnormal and rounds, so a halving fused into the move changes the bits.
+static void tiny_distances(Topology& t, unsigned n, std::mt19937& rng) {
+    random_pairs(t, n, rng, n / 2 + 2);
+    for (TCVerlet& p : t.ps) p.x *= 1e-39f, p.y *= 1e-39f;
+    for (TCSpring& s : t.ss) s.rest_length *= 1e-39f;
+}
+
 static const struct {
     const char* name;
     void (*make)(Topology&, unsigned, std::mt19937&);
@@ -237,6 +253,7 @@ static const struct {
     {"grid by row", grid_by_row},               {"grid by column", grid_by_column},
     {"grid shuffled", grid_shuffled},           {"coincident particles", coincident},
     {"odd rest lengths", odd_rest_lengths},     {"non-finite positions", non_finite_positions},
+    {"tiny distances", tiny_distances},
 };
 // Partial vectors of every width at the end, and sets past 16-bit indices.
 static const unsigned kSpringCounts[] = {0,  1,  2,  3,  4,  5,   7,   8,    9,    15,   16,   17,

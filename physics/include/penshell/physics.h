@@ -7,7 +7,12 @@
 // accelerations are given in. Nothing is allocated and no state is kept, so
 // calls on separate particle arrays may run on separate threads. Results are
 // the same bits on every processor and with every compiler and optimisation
-// level (-ffast-math, which changes float semantics on purpose, is refused).
+// level. The kernel's sources switch off, for themselves, the float flags short
+// of -ffast-math (-ffp-contract=fast, -funsafe-math-optimizations and its
+// parts); -ffast-math, -Ofast, -ffinite-math-only and Clang's -ffp-model=fast
+// change float semantics on purpose and are refused. Not supported: linking
+// the program with -ffast-math, -Ofast or -funsafe-math-optimizations, which
+// makes the processor flush subnormal floats to zero, in the kernel too.
 //
 // One frame, typically:
 //   add this step's accelerations to acc_x, acc_y (gravity: p.acc_y -= 9.81f);
