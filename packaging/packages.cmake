@@ -1,8 +1,7 @@
 # Debian packages (make package): `penshell`, the programs and their manual
 # pages, and `libpenshell-physics-dev`, the kernel's development files. They
 # always install into /usr; scripts/package.sh also configures the build for
-# /usr, so that the library lands in Debian's multiarch directory. Included
-# after every add_subdirectory: it asks which programs there are.
+# /usr, so that the library lands in Debian's multiarch directory.
 
 # The Debian revision comes from the newest changelog entry, which must be
 # about this version: the package's version and its changelog then agree.
@@ -65,14 +64,10 @@ set(programs_description "pen cursor and thought bubble in an OpenGL window
 penshell opens a 640x480 OpenGL window (or takes the whole screen), hides
 and grabs the pointer, and draws a flat background, a sleeping thought
 bubble and a pen cursor that follows the mouse, both pictures inverting
-what lies under them, until a key is pressed.")
-if(TARGET penshell-cloth)
-  string(APPEND programs_description "
+what lies under them, until a key is pressed.
 
 penshell-cloth shows the particle kernel at work: a cloth hanging from
-pins, which the pen pulls while a mouse button is held.")
-endif()
-string(APPEND programs_description "
+pins, which the pen pulls while a mouse button is held.
 
 picture_text converts images to and from the printable picture text in
 which penshell carries its pictures.")

@@ -189,23 +189,28 @@ static void star(Topology& t, unsigned n, std::mt19937& rng) {
         i % 2 ? add(t, 1 + i % (n / 2 + 1), 0, 2) : add(t, 0, 1 + i % (n / 2 + 1), 1);
 }
 
-// A jittered square cloth, structural and shear springs, by row or by column,
-// cut to n springs.
+// The structural and shear springs of a cols x rows cloth (particle r * cols + c),
+// given particle by particle, row by row or column by column.
+static void cloth_springs(Topology& t, unsigned cols, unsigned rows, float cell, bool by_row) {
+    const float side = clen(0, 0, cell, 0), diagonal = clen(0, 0, cell, cell);
+    for (unsigned j = 0; j < (by_row ? rows : cols); ++j)
+        for (unsigned k = 0; k < (by_row ? cols : rows); ++k) {
+            const unsigned r = by_row ? j : k, c = by_row ? k : j, i = r * cols + c;
+            if (c + 1 < cols) add(t, i, i + 1, side);
+            if (r + 1 < rows) add(t, i, i + cols, side);
+            if (c + 1 < cols && r + 1 < rows) add(t, i, i + cols + 1, diagonal);
+            if (c > 0 && r + 1 < rows) add(t, i, i + cols - 1, diagonal);
+        }
+}
+
+// A jittered square cloth, by row or by column, cut to n springs.
 static void grid(Topology& t, unsigned n, std::mt19937& rng, bool by_row) {
     unsigned w = 2;
     while (4 * w * w < n + 6 * w) ++w;
     for (unsigned i = 0; i < w * w; ++i)
         t.ps.push_back(TCVerlet{float(i % w) + uniform(rng, -0.3f, 0.3f), float(i / w) + uniform(rng, -0.3f, 0.3f),
                                 float(i % w), float(i / w), 0, -9.81f});
-    const float side = clen(0, 0, 1, 0), diagonal = clen(0, 0, 1, 1);
-    for (unsigned j = 0; j < w; ++j)
-        for (unsigned k = 0; k < w; ++k) {
-            const unsigned r = by_row ? j : k, c = by_row ? k : j, i = r * w + c;
-            if (c + 1 < w) add(t, i, i + 1, side);
-            if (r + 1 < w) add(t, i, i + w, side);
-            if (c + 1 < w && r + 1 < w) add(t, i, i + w + 1, diagonal);
-            if (c > 0 && r + 1 < w) add(t, i, i + w - 1, diagonal);
-        }
+    cloth_springs(t, w, w, 1, by_row);
     t.ss.resize(n);
 }
 
@@ -346,23 +351,18 @@ static bool schedule_refuses_bad_indices() {
 // each; hashes every result of spring_pass and the particles at the end.
 static uint64_t cloth_hash(int path) {
     const unsigned cols = 24, rows = 16, n = cols * rows;
-    std::vector<TCVerlet> ps(n);
+    Topology t;
+    t.ps.resize(n);
+    std::vector<TCVerlet>& ps = t.ps;
     auto place = [&](unsigned i) {
         ps[i].x = ps[i].old_x = mul(float(i % cols), 1.5f) + mul(float(i / cols), 0.05f);
         ps[i].y = ps[i].old_y = mul(float(i / cols), -1.5f);
     };
     for (unsigned i = 0; i < n; ++i) place(i);
-    std::vector<TCSpring> ss;
-    const float side = clen(0, 0, 1.5f, 0), diagonal = clen(0, 0, 1.5f, 1.5f);
-    for (unsigned i = 0; i < n; ++i) {
-        const unsigned r = i / cols, c = i % cols;
-        if (c + 1 < cols) ss.push_back(TCSpring{i, i + 1, side});
-        if (r + 1 < rows) ss.push_back(TCSpring{i, i + cols, side});
-        if (c + 1 < cols && r + 1 < rows) ss.push_back(TCSpring{i, i + cols + 1, diagonal});
-        if (c > 0 && r + 1 < rows) ss.push_back(TCSpring{i, i + cols - 1, diagonal});
-    }
+    cloth_springs(t, cols, rows, 1.5f, true);
+    const std::vector<TCSpring>& ss = t.ss;
     std::vector<unsigned> schedule;
-    if (!make_schedule(Topology{ps, ss}, schedule)) return 0;
+    if (!make_schedule(t, schedule)) return 0;
     uint64_t h = fnv1a(nullptr, 0);
     float prev_dt = 0.0f;
     for (unsigned s = 0; s < 500; ++s) {

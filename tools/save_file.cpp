@@ -156,9 +156,9 @@ static mode_t current_umask()
 // replaced file old had (null: a new file). Returns "" or why not.
 static std::string fill_temp(int fd, const struct stat* old, const std::string& data)
 {
-    // Where allowed; where not, the file is ours, as a new one would be.
-    if (old && (old->st_uid != geteuid() || old->st_gid != getegid()) && fchown(fd, old->st_uid, old->st_gid) != 0) {
-    }
+    // Where allowed; where not, the file stays ours, as a new one would be.
+    if (old && (old->st_uid != geteuid() || old->st_gid != getegid()))
+        (void)!fchown(fd, old->st_uid, old->st_gid);
     mode_t mode = old ? old->st_mode & 07777 : 0666 & ~current_umask();
     if (fchmod(fd, mode) != 0 || !write_all(fd, data) || fsync(fd) != 0) {
         int error = errno;
