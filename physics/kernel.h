@@ -7,9 +7,15 @@
 // -funsafe-math-optimizations or its parts (-fassociative-math,
 // -freciprocal-math, -fno-signed-zeros). Clang's precise float_control clears
 // those but allows fusing within an expression, which the FP_CONTRACT after it
-// forbids again. The pragmas come before every include so that the inline
-// functions of the headers, the intrinsics among them, are covered as well.
-#if defined(__clang__)
+// forbids again. Clang ignores float_control where the target has no strict
+// float support (WebAssembly): there the fp pragma clears reassociation and
+// contraction, the two that changed the kernel's bits; what
+// -freciprocal-math and -fno-signed-zeros still allow changes none of them.
+// The pragmas come before every include so that the inline functions of the
+// headers, the intrinsics among them, are covered as well.
+#if defined(__clang__) && defined(__wasm__)
+#pragma clang fp reassociate(off) contract(off)
+#elif defined(__clang__)
 #pragma float_control(precise, on)
 #pragma STDC FP_CONTRACT OFF
 #elif defined(__GNUC__)

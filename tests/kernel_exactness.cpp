@@ -3,7 +3,9 @@
 // and a table of spring topologies against spring_force in the given order, on every path;
 // exits 1 on a mismatch. Change the hashes only with the arithmetic, saying why.
 // The reference arithmetic must stay as exact as the kernel's under the flags tried.
-#if defined(__clang__)
+#if defined(__clang__) && defined(__wasm__)
+#pragma clang fp reassociate(off) contract(off)
+#elif defined(__clang__)
 #pragma float_control(precise, on)
 #pragma STDC FP_CONTRACT OFF
 #elif defined(__GNUC__)
