@@ -21,9 +21,19 @@ struct Ends {
     v128_t x, y;
 };
 
+// Index k of four, kept a scalar: the compiler would load all four as one
+// vector and take its lanes apart, which costs the engine more than four loads.
+inline unsigned scalar_index(const unsigned* index, int k) {
+    unsigned i = index[k];
+    __asm__("" : "+r"(i));
+    return i;
+}
+
 inline Ends load_ends(const TCVerlet* p, const unsigned* index) {
-    const v128_t p01 = wasm_v128_load64_lane(pair_at(p, index[1]), wasm_v128_load64_zero(pair_at(p, index[0])), 1);
-    const v128_t p23 = wasm_v128_load64_lane(pair_at(p, index[3]), wasm_v128_load64_zero(pair_at(p, index[2])), 1);
+    const v128_t p01 = wasm_v128_load64_lane(pair_at(p, scalar_index(index, 1)),
+                                             wasm_v128_load64_zero(pair_at(p, scalar_index(index, 0))), 1);
+    const v128_t p23 = wasm_v128_load64_lane(pair_at(p, scalar_index(index, 3)),
+                                             wasm_v128_load64_zero(pair_at(p, scalar_index(index, 2))), 1);
     return Ends{wasm_i32x4_shuffle(p01, p23, 0, 2, 4, 6), wasm_i32x4_shuffle(p01, p23, 1, 3, 5, 7)};
 }
 
@@ -48,10 +58,11 @@ inline v128_t finite_probe(v128_t v) { return wasm_f32x4_sub(v, v); }
 inline v128_t move_springs(Ends& a, Ends& b, v128_t R) {
     const v128_t dx = wasm_f32x4_sub(b.x, a.x), dy = wasm_f32x4_sub(b.y, a.y);
     const v128_t adx = wasm_f32x4_abs(dx), ady = wasm_f32x4_abs(dy);
-    // dy > dx takes dx as the short side, otherwise (NaN too) dy.
-    const v128_t dy_longer = wasm_f32x4_gt(ady, adx);
-    const v128_t shorter = wasm_v128_bitselect(adx, ady, dy_longer);
-    const v128_t longer = wasm_v128_bitselect(ady, adx, dy_longer);
+    // dy > dx takes dx as the short side, otherwise (NaN too) dy: exactly
+    // what pmin(dy, dx) = dx < dy ? dx : dy and pmax(dx, dy) pick, one
+    // instruction each where a select is three.
+    const v128_t shorter = wasm_f32x4_pmin(ady, adx);
+    const v128_t longer = wasm_f32x4_pmax(adx, ady);
     const v128_t len = wasm_f32x4_add(pinned(wasm_f32x4_mul(wasm_f32x4_splat(kClenShort), shorter)),
                                       pinned(wasm_f32x4_mul(wasm_f32x4_splat(kClenLong), longer)));
     const v128_t err = wasm_f32x4_sub(R, len);
