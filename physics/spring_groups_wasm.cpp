@@ -1,12 +1,12 @@
 // The WebAssembly SIMD128 group code of spring_pass, the bits of spring_force.
 //
 // Unlike the x86 code, which keeps each spring as an (x, y) pair and works out
-// its length twice over, a register here holds one coordinate of four
-// springs: X = ax0 ax1 ax2 ax3, and so on. Every lane then does useful work,
-// which matters in an engine that turns each operation into about one
-// instruction and reorders nothing. Each particle's x and y still come in as
-// one 8-byte load (they lie side by side) and are split and rejoined with
-// shuffles that the engines compile to single unpack and shuffle instructions.
+// its length in both lanes, a register here holds one coordinate of four
+// springs: X = ax0 ax1 ax2 ax3, and so on. Every lane then does useful work
+// and no lane needs copying into another, which counts where an engine
+// compiles each operation about as it comes. Each particle's x and y still
+// come in as one 8-byte load (they lie side by side) and are split and
+// rejoined with shuffles that engines compile to one unpack or shuffle each.
 // The springs of a group share no particle, so their stores and loads are
 // independent; a spring whose ends are one particle never moves (its length
 // is 0 or NaN) and stores what it loaded.
