@@ -22,7 +22,7 @@ enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUIL
   || $(CONFIGURE) -D$(1)=ON; else $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF -D$(1)=ON; fi
 
 .PHONY: all run demo test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean \
-  install package package-check
+  install package package-check web-kernel-check
 
 all: test
 
@@ -50,6 +50,8 @@ bench:
 	@$(call enable,PENSHELL_BENCH)
 	@cmake --build $(BUILD) -j $(JOBS) --target penshell_bench
 	@$(BUILD)/penshell_bench
+	@scripts/setup.sh web-kernel
+	@scripts/web-bench.sh $(WEB_BUILD)/kernel $(WEB_BENCH_ROUNDS)
 
 # Redraws the picture sources and regenerates the picture texts from them.
 pictures:
@@ -89,7 +91,7 @@ memcheck:
 	done; echo "memcheck: no errors"
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD)/kernel
 
 # The kernel as others use it: installed into a temporary prefix, the prefix
 # moved, the example built through find_package and through pkg-config.
@@ -106,6 +108,14 @@ aarch64-check:
 	@scripts/setup.sh cross
 	@RUN="qemu-aarch64 -L /usr/aarch64-linux-gnu" tests/kernel_flags.sh $(AARCH64_BUILD) \
 	  "aarch64-linux-gnu-g++ -O2" "aarch64-linux-gnu-g++ -std=c++17 -O3"
+
+# The kernel and its exactness check built with emscripten and run under
+# node, with WebAssembly SIMD128 and without: the same bits as natively.
+WEB_BUILD ?= build-web
+WEB_BENCH_ROUNDS ?= 15
+web-kernel-check:
+	@scripts/setup.sh web-kernel
+	@scripts/web-kernel-check.sh $(WEB_BUILD)/kernel
 
 # The programs, their manual pages and the kernel, installed from the build
 # (cmake --install; /usr/local unless PREFIX is given): sudo make install.

@@ -1,6 +1,9 @@
 #pragma once
 // Yardsticks the kernel is measured against.
 #include <penshell/physics.h>
+#include "physics_paths.h"
+
+#include <vector>
 
 // Plain scalar versions of the kernel (reference.cpp, built without vector code).
 float update_reference(float dt, float prev_dt, TCVerlet* particles, unsigned count);
@@ -16,3 +19,21 @@ void stream_pass(TCVerlet* particles, unsigned count);
 // order): each spring's record read, both particles' positions read and written
 // back, and no arithmetic.
 void spring_floor_pass(TCVerlet* particles, const TCSpring* springs, const unsigned* order, unsigned count);
+
+// ---- the scenes (sets.cpp) ----
+
+// Particles scattered over a 100 x 100 square, moving slowly, in gravity:
+// the same values for any vector of the same size.
+void fill_scene(std::vector<TCVerlet>& particles);
+
+// A set of springs with its schedule, the order the pass applies them in, and
+// the particles every run starts from.
+struct SpringSet {
+    std::vector<TCVerlet> start;
+    std::vector<TCSpring> springs;
+    std::vector<unsigned> schedule, order;
+};
+
+// A side x side cloth, structural and shear springs given row by row, or a
+// rope (side 1): a chain where every spring waits for the one before.
+SpringSet make_springs(unsigned side, unsigned rope);

@@ -78,10 +78,11 @@ void stream_pass(TCVerlet* particles, unsigned count) {
 #else
 
 void stream_pass(TCVerlet* particles, unsigned count) {
-    // Left to the compiler's vectoriser on other processors.
-    uint32_t* u = reinterpret_cast<uint32_t*>(particles);
-    const uint32_t k = g_flip;
-    for (size_t i = 0; i < size_t(count) * 6; ++i) u[i] ^= k;
+    // Left to the compiler's vectoriser on other processors; without one
+    // (portable WebAssembly) 8-byte words, the widest a scalar moves.
+    uint64_t* u = reinterpret_cast<uint64_t*>(particles);
+    const uint64_t k = g_flip;
+    for (size_t i = 0; i < size_t(count) * 3; ++i) u[i] ^= k;
 }
 
 #endif

@@ -7,9 +7,15 @@
 // -funsafe-math-optimizations or its parts (-fassociative-math,
 // -freciprocal-math, -fno-signed-zeros). Clang's precise float_control clears
 // those but allows fusing within an expression, which the FP_CONTRACT after it
-// forbids again. The pragmas come before every include so that the inline
-// functions of the headers, the intrinsics among them, are covered as well.
-#if defined(__clang__)
+// forbids again. Clang ignores float_control where the target has no strict
+// float support (WebAssembly): there the fp pragma clears reassociation and
+// contraction, the two that changed the kernel's bits; what
+// -freciprocal-math and -fno-signed-zeros still allow changes none of them.
+// The pragmas come before every include so that the inline functions of the
+// headers, the intrinsics among them, are covered as well.
+#if defined(__clang__) && defined(__wasm__)
+#pragma clang fp reassociate(off) contract(off)
+#elif defined(__clang__)
 #pragma float_control(precise, on)
 #pragma STDC FP_CONTRACT OFF
 #elif defined(__GNUC__)
@@ -41,6 +47,12 @@
 #define PHYSICS_X86 1
 #include <immintrin.h>
 #endif
+// WebAssembly's 128-bit vectors, when the build allows them (-msimd128): the
+// format has no run-time feature check, so the path exists or it does not.
+#if defined(__wasm_simd128__)
+#define PHYSICS_WASM_SIMD 1
+#include <wasm_simd128.h>
+#endif
 
 // Clang 14 given -ffp-contract=fast ignores the pragma above and fuses a
 // multiply into the add or subtract that uses it, in scalar code and
@@ -49,8 +61,11 @@
 // product) that feeds an add or subtract goes through pinned(). GCC honours
 // its pragma: there pinned() is the value itself. The vector overloads carry
 // their callers' targets: with a lesser one Clang would call, not inline, them.
+// In WebAssembly the asm names a local, which costs the engine nothing.
 #if defined(__clang__) && (PHYSICS_X86 || defined(__aarch64__))
 #define PHYSICS_PIN(reg, p) __asm__("" : reg(p))
+#elif defined(__clang__) && defined(__wasm__)
+#define PHYSICS_PIN(reg, p) __asm__("" : "+r"(p))
 #elif defined(__clang__)
 #define PHYSICS_PIN(reg, p) __asm__("" : "+m"(p))  // no register class known: a store and a load
 #else
@@ -65,6 +80,9 @@ inline float pinned(float p) { PHYSICS_PIN("+x", p); return p; }
 inline __m128 pinned(__m128 p) { PHYSICS_PIN("+x", p); return p; }
 __attribute__((target("avx2"))) inline __m256 pinned(__m256 p) { PHYSICS_PIN("+x", p); return p; }
 __attribute__((target("avx512f"))) inline __m512 pinned(__m512 p) { PHYSICS_PIN("+v", p); return p; }
+#endif
+#if PHYSICS_WASM_SIMD
+inline v128_t pinned(v128_t p) { PHYSICS_PIN("+r", p); return p; }
 #endif
 
 // Particles are handled as runs of six floats; the record has no padding.
@@ -166,6 +184,9 @@ typedef float (*SpringGroupsFn)(TCVerlet* particles, const TCSpring* springs, co
 float spring_groups_sse2(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
 float spring_groups_avx2(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
 float spring_groups_avx512(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
+#endif
+#if PHYSICS_WASM_SIMD
+float spring_groups_simd128(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
 #endif
 
 #endif

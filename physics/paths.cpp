@@ -17,6 +17,7 @@ const char* physics_path_name(int path) {
     case PHYSICS_PATH_SSE2: return "sse2";
     case PHYSICS_PATH_AVX2: return "avx2";
     case PHYSICS_PATH_AVX512: return "avx512";
+    case PHYSICS_PATH_SIMD128: return "simd128";
     default: return "unknown";
     }
 }
@@ -28,6 +29,9 @@ bool physics_path_available(int path) {
     case PHYSICS_PATH_SSE2: return true;
     case PHYSICS_PATH_AVX2: return __builtin_cpu_supports("avx2") != 0;
     case PHYSICS_PATH_AVX512: return __builtin_cpu_supports("avx512f") != 0;
+#endif
+#if PHYSICS_WASM_SIMD
+    case PHYSICS_PATH_SIMD128: return true;
 #endif
     default: return false;
     }

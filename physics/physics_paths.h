@@ -9,6 +9,7 @@ enum PhysicsPath {
     PHYSICS_PATH_SSE2,        // x86-64 baseline
     PHYSICS_PATH_AVX2,        // x86-64 with AVX2, chosen at run time
     PHYSICS_PATH_AVX512,      // x86-64 with AVX-512F, chosen at run time
+    PHYSICS_PATH_SIMD128,     // WebAssembly built with -msimd128
     PHYSICS_PATH_COUNT
 };
 

@@ -111,6 +111,9 @@ SpringGroupsFn groups_fn(int path) {
     case PHYSICS_PATH_AVX2: return spring_groups_avx2;
     case PHYSICS_PATH_AVX512: return spring_groups_avx512;
 #endif
+#if PHYSICS_WASM_SIMD
+    case PHYSICS_PATH_SIMD128: return spring_groups_simd128;
+#endif
     default: return spring_groups_scalar;
     }
 }

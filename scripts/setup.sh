@@ -3,7 +3,7 @@
 # (apt-get, through sudo when not root). Usage: scripts/setup.sh JOB...
 # Jobs: run (build and run the program; with no display also what the
 # headless screenshot needs), test, bench, pictures, sanitize, fuzz, soak,
-# memcheck, cross, install-check, install, package, package-check.
+# memcheck, cross, install-check, install, package, package-check, web-kernel.
 set -euo pipefail
 
 build=(build-essential cmake pkg-config)
@@ -32,6 +32,8 @@ for job in "$@"; do
     soak) packages+=("${headless[@]}") ;;
     memcheck) packages+=(valgrind) ;;
     cross) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
+    # em++ (it brings clang, lld, binaryen's wasm-dis and Debian's acorn); node runs its output.
+    web-kernel) packages+=(emscripten nodejs) ;;
     install-check) packages+=("${build[@]}") ;;
     # Everything the build makes: picture_text needs stb.
     install) packages+=("${build[@]}" "${program[@]}" libstb-dev) ;;

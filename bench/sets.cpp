@@ -1,0 +1,41 @@
+// The scenes every benchmark of the kernel runs on, natively and in WebAssembly.
+#include "bench.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+void fill_scene(std::vector<TCVerlet>& v) {
+    uint32_t s = 12345;
+    auto next = [&s] { s = s * 1664525u + 1013904223u; return float(s >> 8) / float(1u << 24); };
+    for (TCVerlet& p : v) {
+        const float x = next() * 100.0f, y = next() * 100.0f;
+        p = TCVerlet{x, y, x - next() * 0.1f, y - next() * 0.1f, 0.0f, -9.81f};
+    }
+}
+
+SpringSet make_springs(unsigned side, unsigned rope) {
+    SpringSet set;
+    const unsigned n = side > 1 ? side * side : rope + 1, w = side > 1 ? side : n;
+    uint32_t seed = 777;
+    auto jitter = [&seed] { seed = seed * 1664525u + 1013904223u; return float(seed >> 8) / float(1u << 24) - 0.5f; };
+    for (unsigned i = 0; i < n; ++i) {
+        const float x = float(i % w) + 0.2f * jitter(), y = float(i / w) + 0.2f * jitter();
+        set.start.push_back(TCVerlet{x, y, x, y, 0.0f, -9.81f});
+    }
+    const float side_len = clen(0, 0, 1, 0), diagonal = clen(0, 0, 1, 1);
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned r = i / w, c = i % w;
+        if (c + 1 < w) set.springs.push_back(TCSpring{i, i + 1, side_len});
+        if (r + 1 < n / w) {
+            set.springs.push_back(TCSpring{i, i + w, side_len});
+            if (c + 1 < w) set.springs.push_back(TCSpring{i, i + w + 1, diagonal});
+            if (c > 0) set.springs.push_back(TCSpring{i, i + w - 1, diagonal});
+        }
+    }
+    const unsigned count = unsigned(set.springs.size());
+    set.schedule.resize(spring_schedule_words(count, n));
+    if (!spring_schedule(set.springs.data(), count, n, set.schedule.data())) std::abort();
+    set.order.resize(count);
+    spring_schedule_order(set.schedule.data(), count, set.order.data());
+    return set;
+}
