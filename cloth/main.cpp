@@ -73,8 +73,8 @@ int main(int argc, char* argv[])
         return -1;
     GLuint pen_texture = load_system_picture(pen_header_data, pen_width, pen_height);
     install_pen_handlers();
-    event_table[SDL_MOUSEBUTTONDOWN] = press_button;
-    event_table[SDL_MOUSEBUTTONUP] = release_button;
+    event_table[slot_button_down] = press_button;
+    event_table[slot_button_up] = release_button;
     take_pointer();
     make_cloth();
 
