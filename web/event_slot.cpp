@@ -4,10 +4,6 @@
 // dropped.
 #include "events.h"
 
-// Until the first mouse event, the browser's SDL measures motion from the
-// canvas's corner, so the first motion would jump there and back.
-static bool pointer_seen = false;
-
 int event_slot(SDL_Event& event)
 {
     switch (event.type) {
@@ -16,17 +12,10 @@ int event_slot(SDL_Event& event)
     case SDL_KEYDOWN:
         return slot_key_down;
     case SDL_MOUSEMOTION:
-        if (!pointer_seen) {
-            event.motion.xrel = 0;
-            event.motion.yrel = 0;
-        }
-        pointer_seen = true;
         return slot_mouse_motion;
     case SDL_MOUSEBUTTONDOWN:
-        pointer_seen = true;
         return slot_button_down;
     case SDL_MOUSEBUTTONUP:
-        pointer_seen = true;
         return slot_button_up;
     default:
         return -1;

@@ -79,6 +79,39 @@
     }, true);
   }
 
+  // emscripten's SDL works a motion out when the program polls it, by the
+  // pointer's lock at that moment, and the first one from the canvas's corner:
+  // a motion queued just before the lock changes, or the first, would jump or
+  // be lost. Each motion is measured here as it arrives instead: locked, by
+  // the browser's movement; free, from the last position over the canvas (in
+  // canvas pixels), the first motion there being none.
+  let last = null;
+  function measure(event) {
+    if (document.pointerLockElement === canvas) {
+      last = null;
+      event.penshellMotion = [event.movementX, event.movementY];
+      return;
+    }
+    const rect = canvas.getBoundingClientRect();
+    const x = (event.clientX - rect.left) * canvas.width / rect.width;
+    const y = (event.clientY - rect.top) * canvas.height / rect.height;
+    if (event.type === 'mousemove') event.penshellMotion = last ? [x - last[0], y - last[1]] : [0, 0];
+    last = [x, y];
+  }
+  ['mousemove', 'mousedown', 'mouseup'].forEach(function (type) {
+    window.addEventListener(type, measure, true);
+  });
+  function measureMotions() {
+    const calculate = Browser.calculateMouseEvent;
+    Browser.calculateMouseEvent = function (event) {
+      calculate.call(Browser, event);
+      if (event.penshellMotion) {
+        Browser.mouseMovementX = event.penshellMotion[0];
+        Browser.mouseMovementY = event.penshellMotion[1];
+      }
+    };
+  }
+
   function stopped(text) {
     status.textContent = text;
     document.body.classList.add('stopped');
@@ -89,6 +122,7 @@
     canvas: canvas,
     thisProgram: program,
     arguments: queryArguments(),
+    preRun: [measureMotions],
     print: function (text) { console.log(text); },
     printErr: function (text) {
       // emscripten's notices about its GL emulation are the toolchain's, not the program's.
