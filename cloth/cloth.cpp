@@ -1,7 +1,8 @@
 #include "cloth.h"
 
 #include <GL/gl.h>
-#include <penshell/physics.h>
+
+#include "relax.h"
 
 #include <cstddef>
 #include <vector>
@@ -21,7 +22,6 @@ const float step_seconds = 1.0f / steps_per_second;
 
 std::vector<TCVerlet> particles;
 std::vector<TCSpring> springs;
-std::vector<unsigned> schedule;
 std::vector<GLushort> lines;  // the threads drawn: pairs of particle numbers
 float prev_dt = 0.0f;  // none yet: the cloth starts at rest
 int held = -1;         // the particle following the pen, or -1
@@ -57,8 +57,11 @@ void hold_fixed(float x, float y)
 
 }  // namespace
 
-void make_cloth()
+unsigned make_cloth(unsigned parts)
 {
+    stop_relaxing();  // the worker reads the springs: none while they change
+    prev_dt = 0.0f;
+    held = -1;
     const float dx = width / (cloth_columns - 1), dy = height / (cloth_rows - 1);
     particles.assign(std::size_t(cloth_columns) * cloth_rows, TCVerlet{});
     // Each column leans 60 degrees from upright, to the right. With no shear
@@ -90,8 +93,18 @@ void make_cloth()
             if (row + 1 < cloth_rows)
                 lines.insert(lines.end(), {GLushort(at(column, row)), GLushort(at(column, row + 1))});
         }
-    schedule.resize(spring_schedule_words(unsigned(springs.size()), unsigned(particles.size())));
-    spring_schedule(springs.data(), unsigned(springs.size()), unsigned(particles.size()), schedule.data());
+    return start_relaxing(particles.data(), springs.data(), unsigned(springs.size()), unsigned(particles.size()),
+                          parts);
+}
+
+void end_cloth()
+{
+    stop_relaxing();
+}
+
+const std::vector<TCVerlet>& cloth_particles()
+{
+    return particles;
 }
 
 void grab_nearest(float x, float y)
@@ -120,7 +133,7 @@ void step_cloth(float x, float y)
     prev_dt = update_physics(step_seconds, prev_dt, particles.data(), unsigned(particles.size()));
     hold_fixed(x, y);
     for (int pass = 0; pass < passes; ++pass) {
-        spring_pass(particles.data(), springs.data(), unsigned(springs.size()), schedule.data());
+        relax_pass();
         hold_fixed(x, y);
     }
 }
