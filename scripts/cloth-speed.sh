@@ -4,7 +4,9 @@
 # sizes built from several revisions, and on as many cores as CORES names (the
 # frame probe makes the program see that many). Each round runs every
 # combination once, interleaved, so that other work on the machine spreads
-# over all of them; the table gives the best and the worst round.
+# over all of them; the table gives the best and the worst round. Then the
+# physics of a step in one part and in two (tools/cloth_steps), for the
+# revisions that have that tool.
 #   scripts/cloth-speed.sh ROUNDS REVISION... -- COLUMNSxROWS...
 #   CORES="1 2" scripts/cloth-speed.sh 6 HEAD~3 HEAD -- 64x48 176x132
 # Builds go to build-speed/ (kept: a second run rebuilds nothing).
@@ -38,6 +40,9 @@ for revision in "${revisions[@]}"; do
     cmake -S "$out/src-$hash" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF \
       -DCMAKE_CXX_FLAGS="-DCLOTH_COLUMNS=${size%x*} -DCLOTH_ROWS=${size#*x}" >/dev/null
     cmake --build "$build" -j2 --target penshell-cloth >/dev/null
+    if [ -f "$out/src-$hash/tools/cloth_steps.cpp" ]; then
+      cmake --build "$build" -j2 --target cloth_steps >/dev/null
+    fi
     programs+=("$revision $size $build/penshell-cloth")
   done
 done
@@ -97,4 +102,12 @@ for entry in "${programs[@]}"; do
     key="$revision $size $n"
     printf '%-12s %-9s %-6s %.0f (%.0f)\n' "$revision" "$size" "$n" "${best[$key]}" "${worst[$key]}"
   done
+done
+
+for entry in "${programs[@]}"; do
+  read -r revision size program <<<"$entry"
+  steps=$(dirname "$program")/cloth_steps
+  if [ -x "$steps" ]; then
+    echo "$revision: $("$steps" 18)"
+  fi
 done
