@@ -1,6 +1,6 @@
 // Opening the window and taking the pointer in a browser. The page's canvas is
-// the window and WebGL its OpenGL; the page's script (shell.js) holds back
-// standard error, takes the pointer on a click and goes full screen.
+// the window and WebGL its OpenGL; the page's script (shell.js) takes the
+// pointer on a click and goes full screen.
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
@@ -8,24 +8,19 @@
 
 #include "window.h"
 
-EM_JS(void, hold_page_stderr, (), { Module['shell'].holdStderr(); });
-EM_JS(void, release_page_stderr, (int pass_on), { Module['shell'].releaseStderr(pass_on != 0); });
 EM_JS(void, take_page_pointer, (int full_screen), { Module['shell'].takePointer(full_screen != 0); });
 
 static int full_screen = 0;
 
 // Without WebGL the browser's SDL still hands out a screen, with no context
-// behind it: that mode counts as refused. What the attempt wrote is dropped,
-// so that the failure message stands alone.
+// behind it (and says nothing): that mode counts as refused.
 bool open_window(Uint32 video_flags)
 {
     // Browsers allow full screen only in answer to a click: take_pointer asks.
     full_screen = (video_flags & SDL_FULLSCREEN) != 0;
-    hold_page_stderr();
     SDL_Init(SDL_INIT_EVERYTHING);
     bool mode_set = SDL_SetVideoMode(640, 480, 0, SDL_OPENGL | SDL_DOUBLEBUF)
         && emscripten_webgl_get_current_context() != 0;
-    release_page_stderr(mode_set);
     if (!mode_set) {
         std::fputs("setting video mode failed.", stderr);
         return false;

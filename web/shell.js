@@ -37,17 +37,9 @@
     return texImage2D.apply(this, args);
   };
 
-  // Standard error, line by line. While held (as the video mode is being set)
-  // it is kept back, then passed on or dropped.
-  let held = null;
+  // Standard error, line by line.
   function writeStderr(text) {
     stderr.textContent += (stderr.textContent === '' ? '' : '\n') + text;
-  }
-  function holdStderr() { held = held || []; }
-  function releaseStderr(passOn) {
-    const lines = held || [];
-    held = null;
-    if (passOn) lines.forEach(writeStderr);
   }
 
   // The system pointer is hidden over the canvas (CSS). A click locks it to the
@@ -127,13 +119,12 @@
     printErr: function (text) {
       // emscripten's notices about its GL emulation are the toolchain's, not the program's.
       if (/^WARNING: using emscripten GL /.test(text)) console.warn(text);
-      else if (held) held.push(text);
       else writeStderr(text);
     },
     // The status a shell gives: main's -1 is 255.
     onExit: function (code) { stopped(program + ' exited with status ' + (code & 255)); },
     onAbort: function (what) { stopped(program + ' stopped: ' + what); },
-    shell: { holdStderr: holdStderr, releaseStderr: releaseStderr, takePointer: takePointer },
+    shell: { takePointer: takePointer },
   };
 
   status.textContent = program + ' is running';
