@@ -136,9 +136,9 @@ web:
 	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
 	@scripts/web.sh run $(WEB_BUILD) $(ARGS)
 
-# The site in headless Chromium, on a server and a browser of its own.
+# The site in headless Chromium, on a server and a browser of its own. The
+# kernel's exactness under node (make web-kernel-check) belongs here too.
 web-check:
 	@scripts/setup.sh web
 	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
 	@scripts/web.sh check $(WEB_BUILD)
-	@# The kernel's exactness under node is checked here too.

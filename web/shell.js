@@ -12,7 +12,7 @@
   if (location.protocol === 'file:') {
     status.textContent = program + ' cannot start from a file:// address: browsers refuse to load ' +
       'WebAssembly from files. Serve this folder over HTTP (any static web server) and open it there.';
-    document.body.classList.add('stopped');
+    canvas.hidden = true;
     return;
   }
 
@@ -106,7 +106,6 @@
 
   function stopped(text) {
     status.textContent = text;
-    document.body.classList.add('stopped');
     if (document.pointerLockElement === canvas) document.exitPointerLock();
   }
 

@@ -162,8 +162,8 @@ async function run(s, url, browsers) {
         null, { timeout: s.steps ? 1500 : 10000 }).catch(() => {});
     else
       await page.waitForTimeout(1000);
-    const box = await page.locator('canvas').boundingBox();
-    let at = [box.x + 320, box.y + 240];
+    const box = s.steps ? await page.locator('canvas').boundingBox() : null;
+    let at = box && [box.x + 320, box.y + 240];
     const snapshots = [];
     for (const step of s.steps.split(' ').filter(Boolean)) {
       const [word, times = '1'] = step.split('*');
