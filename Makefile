@@ -22,7 +22,7 @@ enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUIL
   || $(CONFIGURE) -D$(1)=ON; else $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF -D$(1)=ON; fi
 
 .PHONY: all run demo test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean \
-  install package package-check web-kernel-check
+  install package package-check web-kernel-check web web-check
 
 all: test
 
@@ -91,7 +91,7 @@ memcheck:
 	done; echo "memcheck: no errors"
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD)/kernel
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD)
 
 # The kernel as others use it: installed into a temporary prefix, the prefix
 # moved, the example built through find_package and through pkg-config.
@@ -137,3 +137,18 @@ package:
 package-check: package
 	@scripts/setup.sh package-check
 	@scripts/package-check.sh $(PACKAGE_BUILD)/packages
+
+# penshell and penshell-cloth for browsers (emscripten), a static site in
+# build-web/: served on 127.0.0.1 with a display, shown in headless Chromium without.
+web:
+	@scripts/setup.sh web
+	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
+	@scripts/web.sh run $(WEB_BUILD) $(ARGS)
+
+# The site in headless Chromium, on a server and a browser of its own, then
+# the kernel's exactness under node.
+web-check:
+	@scripts/setup.sh web
+	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
+	@scripts/web.sh check $(WEB_BUILD)
+	@$(MAKE) web-kernel-check

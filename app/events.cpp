@@ -29,7 +29,7 @@ void mouse_motion(SDL_Event& event)
 
 void install_pen_handlers()
 {
-    event_table[SDL_QUIT] = do_done;
-    event_table[SDL_KEYDOWN] = do_done;
-    event_table[SDL_MOUSEMOTION] = mouse_motion;
+    event_table[slot_quit] = do_done;
+    event_table[slot_key_down] = do_done;
+    event_table[slot_mouse_motion] = mouse_motion;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The window both programs draw in: opening it the shell's way, taking the
-// pointer, and the pieces of a frame they share.
+// pointer, and the pieces of a frame they share. Opening and taking differ by
+// platform (open_window.cpp here, web/ for browsers); the rest is shared.
 #include <SDL.h>
 #include <GL/gl.h>
 
@@ -9,6 +10,9 @@
 // bottom-left, y upward, and GL_TEXTURE_2D on. Where no window can be shown it
 // writes only "setting video mode failed." to standard error and returns false.
 bool open_window(Uint32 video_flags);
+
+// The projection of open_window: one unit per pixel of the 640x480 frame.
+void set_pixel_projection();
 
 // Hides the system pointer and grabs the input: the pen is the only pointer
 // the user sees, and relative motion keeps coming at the window's edges.

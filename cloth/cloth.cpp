@@ -1,10 +1,15 @@
 #include "cloth.h"
 
 #include <GL/gl.h>
-#include <penshell/physics.h>
+
+#include "relax.h"
 
 #include <cstddef>
 #include <vector>
+
+// Threads are drawn from the particle records with 16-bit indices, the kind
+// that OpenGL ES and WebGL take from client memory.
+static_assert(CLOTH_COLUMNS * CLOTH_ROWS <= 65536, "a cloth's particles are numbered in 16 bits");
 
 namespace {
 
@@ -17,7 +22,7 @@ const float step_seconds = 1.0f / steps_per_second;
 
 std::vector<TCVerlet> particles;
 std::vector<TCSpring> springs;
-std::vector<unsigned> schedule;
+std::vector<GLushort> lines;  // the threads drawn: pairs of particle numbers
 float prev_dt = 0.0f;  // none yet: the cloth starts at rest
 int held = -1;         // the particle following the pen, or -1
 
@@ -52,8 +57,11 @@ void hold_fixed(float x, float y)
 
 }  // namespace
 
-void make_cloth()
+unsigned make_cloth(unsigned parts)
 {
+    stop_relaxing();  // the worker reads the springs: none while they change
+    prev_dt = 0.0f;
+    held = -1;
     const float dx = width / (cloth_columns - 1), dy = height / (cloth_rows - 1);
     particles.assign(std::size_t(cloth_columns) * cloth_rows, TCVerlet{});
     // Each column leans 60 degrees from upright, to the right. With no shear
@@ -76,8 +84,27 @@ void make_cloth()
                 if (row + reach < cloth_rows)
                     tie(at(column, row), at(column, row + reach), 0.0f, reach * dy);
             }
-    schedule.resize(spring_schedule_words(unsigned(springs.size()), unsigned(particles.size())));
-    spring_schedule(springs.data(), unsigned(springs.size()), unsigned(particles.size()), schedule.data());
+    // The threads between neighbours, drawn from the particles where they lie.
+    lines.clear();
+    for (int row = 0; row < cloth_rows; ++row)
+        for (int column = 0; column < cloth_columns; ++column) {
+            if (column + 1 < cloth_columns)
+                lines.insert(lines.end(), {GLushort(at(column, row)), GLushort(at(column + 1, row))});
+            if (row + 1 < cloth_rows)
+                lines.insert(lines.end(), {GLushort(at(column, row)), GLushort(at(column, row + 1))});
+        }
+    return start_relaxing(particles.data(), springs.data(), unsigned(springs.size()), unsigned(particles.size()),
+                          parts);
+}
+
+void end_cloth()
+{
+    stop_relaxing();
+}
+
+const std::vector<TCVerlet>& cloth_particles()
+{
+    return particles;
 }
 
 void grab_nearest(float x, float y)
@@ -106,28 +133,17 @@ void step_cloth(float x, float y)
     prev_dt = update_physics(step_seconds, prev_dt, particles.data(), unsigned(particles.size()));
     hold_fixed(x, y);
     for (int pass = 0; pass < passes; ++pass) {
-        spring_pass(particles.data(), springs.data(), unsigned(springs.size()), schedule.data());
+        relax_pass();
         hold_fixed(x, y);
     }
 }
 
-static void line(unsigned a, unsigned b)
-{
-    glVertex2f(particles[a].x, particles[a].y);
-    glVertex2f(particles[b].x, particles[b].y);
-}
-
-// The threads between neighbours.
+// One call: the positions are read straight from the particle records.
 void draw_cloth()
 {
     glColor3f(1.0f, 0.8f, 0.4f);
-    glBegin(GL_LINES);
-    for (int row = 0; row < cloth_rows; ++row)
-        for (int column = 0; column < cloth_columns; ++column) {
-            if (column + 1 < cloth_columns)
-                line(at(column, row), at(column + 1, row));
-            if (row + 1 < cloth_rows)
-                line(at(column, row), at(column, row + 1));
-        }
-    glEnd();
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(2, GL_FLOAT, sizeof(TCVerlet), &particles[0].x);
+    glDrawElements(GL_LINES, GLsizei(lines.size()), GL_UNSIGNED_SHORT, lines.data());
+    glDisableClientState(GL_VERTEX_ARRAY);
 }

@@ -14,9 +14,15 @@ const int cloth_rows = CLOTH_ROWS;
 
 const int steps_per_second = 120;
 
+#include <penshell/physics.h>
+
+#include <vector>
+
 // Lays the cloth out, leaning up over its pins so that it falls at once, and
-// arranges its springs for the kernel.
-void make_cloth();
+// arranges its springs to be relaxed in `parts` parts (relax.h). Returns the
+// parts in use. end_cloth ends the relaxation's worker.
+unsigned make_cloth(unsigned parts);
+void end_cloth();
 
 // The particle nearest to (x, y) follows the points given to step_cloth
 // until let_go, which leaves it the motion it had.
@@ -26,5 +32,9 @@ void let_go();
 // One step of 1/steps_per_second s; a grabbed particle is held at (x, y).
 void step_cloth(float x, float y);
 
-// Every spring as a line, in the cloth's colour.
+// The threads between neighbours along rows and columns as lines, in the
+// cloth's colour.
 void draw_cloth();
+
+// Where the particles are, row by row from the pins.
+const std::vector<TCVerlet>& cloth_particles();

@@ -11,6 +11,7 @@
 #include "cloth.h"
 #include "events.h"
 #include "pictures.h"
+#include "relax.h"
 #include "window.h"
 
 // Real time owed to the physics, in 1/(1000 * steps_per_second) s. After a
@@ -73,10 +74,10 @@ int main(int argc, char* argv[])
         return -1;
     GLuint pen_texture = load_system_picture(pen_header_data, pen_width, pen_height);
     install_pen_handlers();
-    event_table[SDL_MOUSEBUTTONDOWN] = press_button;
-    event_table[SDL_MOUSEBUTTONUP] = release_button;
+    event_table[slot_button_down] = press_button;
+    event_table[slot_button_up] = release_button;
     take_pointer();
-    make_cloth();
+    make_cloth(parts_for_this_machine());
 
     // Fixed steps keep the motion the same at any frame rate. Within a frame
     // the pen's path is spread over the frame's steps, so a particle let go
@@ -100,6 +101,7 @@ int main(int argc, char* argv[])
         if (spent < frame_ms)
             SDL_Delay(frame_ms - spent);
     }
+    end_cloth();
     SDL_Quit();
     return 0;
 }

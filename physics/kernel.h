@@ -189,4 +189,19 @@ float spring_groups_avx512(TCVerlet* particles, const TCSpring* springs, const u
 float spring_groups_simd128(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
 #endif
 
+// Shared with the parts of a pass (spring_parts.cpp): the group code of a
+// path, sequences, and the largest error kept the same way everywhere.
+SpringGroupsFn spring_groups_for(int path);
+float apply_sequence(TCVerlet* particles, const TCSpring* springs, const unsigned* run, unsigned count);
+inline void keep_largest(float& largest, float err) {
+    const float e = std::fabs(err);
+    if (e > largest) largest = e;  // a NaN error is left out
+}
+
+// A schedule made by spring_schedule_parts starts with this word; spring_pass
+// then runs all its parts on the calling thread.
+constexpr unsigned kPartsSchedule = 0xFFFFFFFEu;
+float run_parts_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs,
+                         unsigned spring_count, const unsigned* schedule);
+
 #endif

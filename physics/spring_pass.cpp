@@ -4,12 +4,6 @@
 
 namespace {
 
-// Keeps the largest of the absolute errors; a NaN error is left out.
-inline void keep_largest(float& largest, float err) {
-    const float e = std::fabs(err);
-    if (e > largest) largest = e;
-}
-
 inline float apply(TCVerlet* particles, unsigned a, unsigned b, float rest_length) {
     TCVerlet& pa = particles[a];
     TCVerlet& pb = particles[b];
@@ -36,6 +30,8 @@ inline void fetch(const TCVerlet* particles, unsigned i, const Carried& c0, cons
     }
 }
 
+}  // namespace
+
 // Each sequence entry is (spring, a, b).
 float apply_sequence(TCVerlet* particles, const TCSpring* springs, const unsigned* run, unsigned count) {
     constexpr unsigned kNobody = 0xFFFFFFFFu;  // would need 2^32 particles, more than a count can say
@@ -55,6 +51,8 @@ float apply_sequence(TCVerlet* particles, const TCSpring* springs, const unsigne
     }
     return largest;
 }
+
+namespace {
 
 // The portable group code: one spring after another. The springs of a group
 // share no particle, so the processor may overlap them.
@@ -83,6 +81,7 @@ float apply_in_order(TCVerlet* particles, const TCSpring* springs, unsigned spri
 float run_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                    const unsigned* schedule) {
     if (spring_count == 0) return 0.0f;  // the schedule need not be read
+    if (schedule[0] == kPartsSchedule) return run_parts_schedule(groups, particles, springs, spring_count, schedule);
     if (schedule[0] != spring_count) return apply_in_order(particles, springs, spring_count);
     float largest = 0.0f;
     const unsigned* run = schedule + 1;
@@ -131,4 +130,8 @@ float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_
     // Chosen once; function-local statics are initialised thread-safely.
     static const SpringGroupsFn selected = groups_fn(physics_selected_path());
     return run_schedule(selected, particles, springs, spring_count, schedule);
+}
+
+SpringGroupsFn spring_groups_for(int path) {
+    return physics_path_available(path) ? groups_fn(path) : spring_groups_scalar;
 }

@@ -19,8 +19,9 @@ flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs penshell-phy
 for expected in "$src"/examples/*.expected; do
   name=$(basename "$expected" .expected)
   "$tmp/with-cmake/$name" >"$tmp/$name-with-cmake.out"
+  # -pthread for the examples that start threads of their own.
   # shellcheck disable=SC2086
-  c++ -O2 "$src/examples/$name.cpp" $flags -o "$tmp/$name-pkg-config"
+  c++ -O2 -pthread "$src/examples/$name.cpp" $flags -o "$tmp/$name-pkg-config"
   "$tmp/$name-pkg-config" >"$tmp/$name-with-pkg-config.out"
   for way in with-cmake with-pkg-config; do
     diff -u "$expected" "$tmp/$name-$way.out" || { echo "check-examples: $name $way differs" >&2; exit 1; }

@@ -3,7 +3,7 @@
 # (apt-get, through sudo when not root). Usage: scripts/setup.sh JOB...
 # Jobs: run (build and run the program; with no display also what the
 # headless screenshot needs), test, bench, pictures, sanitize, fuzz, soak,
-# memcheck, cross, install-check, install, package, package-check, web-kernel.
+# memcheck, cross, install-check, install, package, package-check, web-kernel, web.
 set -euo pipefail
 
 build=(build-essential cmake pkg-config)
@@ -16,6 +16,7 @@ tests=(libgtest-dev libstb-dev     # GoogleTest; stb_image for the picture tool
        openbox clang)              # a window manager; a second compiler for the kernel
 
 packages=()
+npm_ci=no
 for job in "$@"; do
   case $job in
     run)
@@ -40,9 +41,23 @@ for job in "$@"; do
     package) packages+=("${build[@]}" "${program[@]}" libstb-dev
                         dpkg-dev file lintian) ;;  # dpkg-shlibdeps and file for CPack
     package-check) packages+=("${build[@]}" "${headless[@]}") ;;
+    # The browser build and its check: emscripten (with its SDL and GL
+    # emulation), Chromium, Node.js and npm, then playwright-core as pinned.
+    web) packages+=(build-essential cmake emscripten chromium nodejs)
+         command -v npm >/dev/null || packages+=(npm)
+         npm_ci=yes ;;
     *) echo "setup.sh: unknown job '$job'" >&2; exit 2 ;;
   esac
 done
+# The npm packages pinned in web/package-lock.json, installed again only when the lock changes.
+npm_packages() {
+  local web
+  web="$(dirname "$0")/../web"
+  [ "$npm_ci" = yes ] || return 0
+  if [ ! -f "$web/node_modules/.package-lock.json" ] || [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
+    (cd "$web" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+}
 [ ${#packages[@]} -eq 0 ] && exit 0
 
 # One query for all of them: a second make run must start at once.
@@ -50,7 +65,7 @@ done
 missing=$({ dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' "${packages[@]}" 2>/dev/null || true; } \
   | awk '$1 == "ii" {sub(/:.*/, "", $2); print $2}' \
   | sort -u | comm -13 - <(printf '%s\n' "${packages[@]}" | sort -u))
-[ -z "$missing" ] && exit 0
+[ -z "$missing" ] && { npm_packages; exit 0; }
 
 echo "installing: $(echo $missing)"
 sudo=""
@@ -62,3 +77,4 @@ export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 # shellcheck disable=SC2086
 $sudo apt-get install -y -qq --no-install-recommends $missing
+npm_packages

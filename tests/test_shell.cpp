@@ -28,7 +28,8 @@ namespace {
 // or else a key press ends it; with neither, the events end it. Then the last
 // frame shows the background and the pen at (pen_x, pen_y), filling the screen
 // when full, after the number of frames given (0: any); the cloth's frames are
-// checked by check_cloth instead.
+// checked by check_cloth instead. The program sees the machine's cores, or
+// as many as `cores` says.
 const char* const shell = PENSHELL_PATH;
 const char* const cloth = CLOTH_PATH;
 
@@ -42,6 +43,7 @@ struct Scenario {
     int end_signal;
     bool red, full;
     int pen_x, pen_y, frames, status;
+    const char* cores = "";
 };
 
 const Scenario scenarios[] = {
@@ -68,6 +70,8 @@ const Scenario scenarios[] = {
     // where the cloth hangs; let go for 1.5 s.
     {"ClothHangsFollowsThePenWhileHeldAndLetsGo", cloth, {"penshell-cloth", "-red"}, 640, 480, false, "",
      "s w1000 s p m0,8*15 s r w1500", 0, false, false, 320, 120, 0, 0},
+    {"ClothOnOneCore", cloth, {"penshell-cloth"}, 640, 480, false, "", "s w1000 s p m0,8*15 s r w1500", 0, false,
+     false, 320, 120, 0, 0, "1"},
 };
 
 using Image = std::vector<unsigned char>;  // RGB, row 0 at the top
@@ -94,6 +98,8 @@ void start_program(const Scenario& s)
                                     "PENSHELL_LAST_FRAME=" + files + ".ppm"};
     if (s.width)
         env.push_back("DISPLAY=" + x_display_name());
+    if (*s.cores)
+        env.push_back(std::string("PENSHELL_CORES=") + s.cores);
     program_status = -1;
     program = spawn(s.program, s.argv, env, files + ".stderr");
 }

@@ -8,10 +8,13 @@
 //   "mDX,DY" relative motion, each optionally repeated with "*N", separated
 //   by spaces;
 // - PENSHELL_SETUP_NOTE: written to standard error from within SDL_Init, as a
-//   library's diagnostic during set-up would be.
+//   library's diagnostic during set-up would be;
+// - PENSHELL_CORES: the number of cores the C library reports
+//   (std::thread::hardware_concurrency asks it), as on a machine with that many.
 #include <SDL.h>
 #include <GL/gl.h>
 #include <dlfcn.h>
+#include <sys/sysinfo.h>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -107,6 +110,13 @@ extern "C" int SDL_PollEvent(SDL_Event* event)
             push_events(script);
     }
     return poll(event);
+}
+
+extern "C" int get_nprocs(void) noexcept
+{
+    static auto nprocs = next<int (*)()>("get_nprocs");
+    const char* cores = std::getenv("PENSHELL_CORES");
+    return cores && std::atoi(cores) > 0 ? std::atoi(cores) : nprocs();
 }
 
 extern "C" void SDL_GL_SwapBuffers(void)

@@ -74,6 +74,8 @@ float spring_force(TCVerlet& a, TCVerlet& b, float rest_length);
 // with. Rest lengths are read at every pass and may change freely; so may
 // the particles' positions. One schedule serves any number of passes, on any
 // processor path, and several threads at once (each on its own particles).
+// spring_pass also takes a schedule made by spring_schedule_parts (below) and
+// applies it whole on the calling thread, with the same bits.
 
 // A spring between particles a and b of the caller's array.
 struct TCSpring {
@@ -112,3 +114,60 @@ bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned pa
 // adding gravity.
 float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                   const unsigned* schedule);
+
+// ---- Springs on several threads ----
+// The same pass split into parts that run at the same time, one a thread, and
+// still give the bits of spring_force applied in the order given, whatever
+// the thread count and timing. A part waits only where one of its springs
+// needs a particle that another part's earlier spring moves; such springs
+// are kept few by the schedule. The kernel starts no threads: the caller's
+// own (std::thread, OpenMP, a job system) run the parts.
+//
+//   unsigned parts = 2;
+//   std::vector<unsigned> schedule(spring_schedule_parts_words(spring_count, particle_count, parts));
+//   if (!spring_schedule_parts(springs, spring_count, particle_count, parts, schedule.data()))
+//       ...;  // as for spring_schedule, or parts is 0 or above 64
+//   std::vector<unsigned> sync(spring_sync_words(parts));
+//   spring_sync_reset(sync.data(), parts);   // once, before the first pass
+//   on thread p, for every pass: err[p] = spring_pass_part(particles, springs, spring_count,
+//                                                          schedule.data(), p, sync.data());
+//
+// Between passes the caller does nothing: a part may start the next pass as
+// soon as it returns, and waits there for whatever it needs of the others'
+// previous pass. Every part must be called for every pass, with the same
+// particles, springs, schedule and sync memory. When the caller reads or
+// writes the particles or rest lengths itself (to step them, to put fixed
+// particles back), all parts must have returned first, and none may start
+// again until it is done: the caller's join or barrier orders those memory
+// accesses, as for any data its threads share. A pass given up halfway (a
+// part never called) leaves the others waiting: reset the sync memory before
+// using it again, with no part running.
+
+// How many unsigned words a schedule for `parts` parts needs. 0 when the
+// count is too large for one schedule or parts is 0 or above 64.
+unsigned spring_schedule_parts_words(unsigned spring_count, unsigned particle_count, unsigned parts);
+
+// Like spring_schedule, for `parts` threads (1 to 64): writes at most
+// spring_schedule_parts_words(spring_count, particle_count, parts) words. The
+// springs are divided among the parts so that few of them wait across parts
+// and the work is even; a set that cannot be divided (a rope) leaves one part
+// nearly all of it, and the other parts return at once. Refuses what
+// spring_schedule refuses, and 0 or more than 64 parts.
+bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
+                           unsigned parts, unsigned* schedule);
+
+// How many unsigned words of memory the parts of one pass share (a few cache
+// lines a part), and their setting before the first pass.
+unsigned spring_sync_words(unsigned parts);
+void spring_sync_reset(unsigned* sync, unsigned parts);
+
+// Part `part` of one pass: call each part of the schedule once a pass, each on
+// its own thread, all at the same time (a part waits for others, so running
+// them one after another on one thread can hang). When all have returned, the
+// particles are exactly as after one spring_pass. Returns the largest absolute
+// error among the part's springs (NaN left out): the largest of the parts'
+// returns is the pass's. A part past the schedule's count returns 0 at once.
+// A schedule made for another spring count, or refused, is not followed: part
+// 0 applies the springs one by one in the given order and the others return 0.
+float spring_pass_part(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                       const unsigned* schedule, unsigned part, unsigned* sync);

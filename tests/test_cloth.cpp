@@ -1,0 +1,157 @@
+// The cloth as penshell-cloth moves and draws it, relaxed in one part or in
+// two: the same bits either way, the worker there only while the cloth is, and
+// every thread of the cloth drawn (in an OpenGL context on a private X server).
+// Built twice: with the threaded relaxation and with the one-thread variant.
+#include <gtest/gtest.h>
+#include <SDL.h>
+#include <GL/gl.h>
+#include <dirent.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <utility>
+
+#include "cloth.h"
+#include "x_session.h"
+
+namespace {
+
+struct Relaxing {
+    const char* name;
+    unsigned asked, parts, workers;  // parts asked for, parts used, threads the relaxation adds
+};
+
+const Relaxing relaxings[] = {
+#ifdef ONE_THREAD_BUILD
+    {"TwoAskedOneUsed", 2, 1, 0},
+#else
+    {"OnePart", 1, 1, 0},
+    {"TwoParts", 2, 2, 1},
+    {"MoreAskedTwoUsed", 8, 2, 1},
+#endif
+};
+
+void PrintTo(const Relaxing& r, std::ostream* out) { *out << r.name; }
+
+int threads_running()
+{
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(tasks))
+            count += entry->d_name[0] != '.';
+        closedir(tasks);
+    }
+    return count;
+}
+
+// Two and a half seconds of the program's steps: the cloth falls, is pulled
+// down and to the left by a particle near its middle, let go, and swings.
+std::vector<TCVerlet> move_cloth()
+{
+    for (int i = 0; i < 120; ++i)
+        step_cloth(0.0f, 0.0f);
+    grab_nearest(320.0f, 300.0f);
+    for (int i = 0; i < 60; ++i)
+        step_cloth(320.0f - i, 300.0f - 2.0f * i);
+    let_go();
+    for (int i = 0; i < 120; ++i)
+        step_cloth(0.0f, 0.0f);
+    return cloth_particles();
+}
+
+// The particles joined by each line drawn, as told apart by the window
+// coordinates that OpenGL's feedback mode returns: the particle within a
+// hundredth of a pixel, or -1.
+std::multiset<std::pair<int, int>> lines_drawn()
+{
+    std::vector<GLfloat> feedback(64 * cloth_columns * cloth_rows);
+    glFeedbackBuffer(GLsizei(feedback.size()), GL_2D, feedback.data());
+    glRenderMode(GL_FEEDBACK);
+    draw_cloth();
+    GLint used = glRenderMode(GL_RENDER);
+    EXPECT_GE(used, 0) << "feedback buffer too small";
+    const std::vector<TCVerlet>& particles = cloth_particles();
+    auto particle_at = [&](float x, float y) {
+        for (size_t i = 0; i < particles.size(); ++i)
+            if (std::fabs(particles[i].x - x) < 0.01f && std::fabs(particles[i].y - y) < 0.01f)
+                return int(i);
+        return -1;
+    };
+    std::multiset<std::pair<int, int>> lines;
+    for (GLint i = 0; i + 4 < used; i += 5) {
+        EXPECT_TRUE(feedback[i] == GL_LINE_TOKEN || feedback[i] == GL_LINE_RESET_TOKEN) << feedback[i];
+        int a = particle_at(feedback[i + 1], feedback[i + 2]), b = particle_at(feedback[i + 3], feedback[i + 4]);
+        lines.insert({std::min(a, b), std::max(a, b)});
+    }
+    return lines;
+}
+
+std::multiset<std::pair<int, int>> neighbours()
+{
+    std::multiset<std::pair<int, int>> pairs;
+    for (int row = 0; row < cloth_rows; ++row)
+        for (int column = 0; column < cloth_columns; ++column) {
+            int at = row * cloth_columns + column;
+            if (column + 1 < cloth_columns)
+                pairs.insert({at, at + 1});
+            if (row + 1 < cloth_rows)
+                pairs.insert({at, at + cloth_columns});
+        }
+    return pairs;
+}
+
+class Cloth : public testing::TestWithParam<Relaxing> {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(start_x_server(640, 480, false));
+        setenv("DISPLAY", x_display_name().c_str(), 1);
+        SDL_Init(SDL_INIT_VIDEO);
+        ASSERT_NE(SDL_SetVideoMode(640, 480, 0, SDL_OPENGL), nullptr);
+        // Window coordinates are the cloth's pixels, as in the program.
+        glViewport(0, 0, 640, 480);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(0, 640, 0, 480, -1, 1);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        // The steps of one part on this thread alone are the yardstick.
+        make_cloth(1);
+        reference = move_cloth();
+        end_cloth();
+    }
+    static void TearDownTestSuite()
+    {
+        SDL_Quit();
+        end_x_server();
+    }
+    static std::vector<TCVerlet> reference;
+};
+std::vector<TCVerlet> Cloth::reference;
+
+TEST_P(Cloth, MovesTheSameBitsDrawsEveryThreadAndLeavesNoWorker)
+{
+    const Relaxing& r = GetParam();
+    const int before = threads_running();
+    ASSERT_EQ(make_cloth(r.asked), r.parts);
+    EXPECT_EQ(threads_running(), before + int(r.workers));
+    EXPECT_EQ(lines_drawn(), neighbours()) << "(-1: a line's end is no particle)";
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    std::vector<TCVerlet> moved = move_cloth();
+    EXPECT_EQ(std::memcmp(moved.data(), reference.data(), reference.size() * sizeof(TCVerlet)), 0);
+    // A cloth made again starts over, with one worker at most.
+    ASSERT_EQ(make_cloth(r.asked), r.parts);
+    EXPECT_EQ(threads_running(), before + int(r.workers));
+    moved = move_cloth();
+    EXPECT_EQ(std::memcmp(moved.data(), reference.data(), reference.size() * sizeof(TCVerlet)), 0);
+    end_cloth();
+    EXPECT_EQ(threads_running(), before) << "the worker outlives the cloth";
+}
+
+INSTANTIATE_TEST_SUITE_P(Relaxings, Cloth, testing::ValuesIn(relaxings),
+                         [](const testing::TestParamInfo<Relaxing>& info) { return info.param.name; });
+
+}  // namespace

@@ -1,0 +1,261 @@
+// The web build in a real browser: each scenario opens a program's page in
+// headless Chromium, drives it with mouse and keys, and compares the canvas
+// pixel by pixel with the frame the desktop program draws after the same
+// motion (the pictures decoded by the program's own code). Usage:
+// node check.mjs SITE PICTURE_DUMP_JS [SCREENSHOT_DIR]
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import zlib from 'node:zlib';
+import { pathToFileURL } from 'node:url';
+import { launchChromium } from '../browser.mjs';
+import { serveSite } from '../serve.mjs';
+
+const [site, pictureDump, shots] = process.argv.slice(2);
+
+// Steps: e enters the canvas (a first motion, at its middle), mDX,DY moves
+// by that many pixels (y down, as the browser counts; *N repeats), c clicks,
+// p and r press and release the left button, wMS waits, s keeps a snapshot
+// of the canvas, x presses Escape, k presses a key.
+// Expected: the pen's bottom-left corner in window pixels (y up), the
+// background, full screen; the status's number (null: still running at the
+// end) and standard error.
+const scenarios = [
+  { name: 'motion follows exactly, y upward; the first motion does not jump', page: 'penshell.html',
+    steps: 'e m10,-7*3 m-4,2 k', pen: [346, 259], status: 0 },
+  { name: 'the program name and -red', page: 'penshell.html', query: '?penshell&-red',
+    steps: 'e m-30,40 k', pen: [290, 200], red: true, status: 0 },
+  { name: 'inexact option words are ignored', page: 'penshell.html',
+    query: '?--red&-RED&red&-reds&-F&f&-ff&-f%20&', steps: 'e c m5,5 k', pen: [325, 235], status: 0 },
+  // Freed, the pointer shows where it was locked: its first motion there does not jump either.
+  { name: 'a click locks the pointer: motion past the edge; Escape frees it and goes on',
+    page: 'penshell.html', steps: 'e c m400,0 m0,300 m-390,-290 x e m4,-6 k', pen: [334, 236], locks: true,
+    status: 0 },
+  { name: '-f and -red: full screen on the first click, the picture scaled', page: 'penshell.html',
+    query: '?-f&-red', viewport: [1024, 768], steps: 'e c m16,-8*2', pen: [352, 256], red: true,
+    full: true, status: null },
+  { name: 'no WebGL: the failure message alone, status 255', page: 'penshell.html', webgl: false,
+    steps: '', stderr: 'setting video mode failed.', status: 255 },
+  { name: 'opened from a file, the page says why it cannot start', page: 'penshell.html', file: true,
+    steps: '', status: null, says: /file:\/\// },
+  { name: 'penshell-cloth: held, the cloth follows the pen; let go, it swings free',
+    page: 'penshell-cloth.html', steps: 'e w1000 s p m0,8*15 w300 s r w1500 k', pen: [320, 120],
+    cloth: true, status: 0 },
+];
+
+// --- the expected frame -----------------------------------------------------
+
+const pictures = {};
+{
+  const run = spawnSync(process.execPath, ['--no-experimental-fetch', pictureDump], { encoding: 'utf8' });
+  for (const line of run.stdout.split('\n').filter(Boolean)) {
+    const [name, width, , hex] = line.split(' ');
+    pictures[name] = { size: Number(width), rgb: Buffer.from(hex, 'hex') };
+  }
+  if (!pictures.wait || !pictures.pen) throw new Error('no pictures from ' + pictureDump + ': ' + run.stderr);
+}
+
+// Background, wait icon, pen, each picture through the inverting blend
+// src*(1-dst) + dst*(1-src); values 0..1, row 0 at the top.
+function expectedFrame(s) {
+  const px = new Float64Array(640 * 480 * 3);
+  for (let i = 0; i < px.length; i += 3) px[i] = s.red ? 0.4 : 0;
+  const draw = ({ size, rgb }, left, bottom) => {
+    for (let row = 0; row < size; ++row)
+      for (let col = 0; col < size; ++col) {
+        const x = left + col, top = 479 - (bottom + size - 1 - row);
+        if (x < 0 || x >= 640 || top < 0 || top >= 480) continue;
+        for (let c = 0; c < 3; ++c) {
+          const src = rgb[(row * size + col) * 3 + c] / 255, at = (top * 640 + x) * 3 + c;
+          px[at] = src * (1 - px[at]) + px[at] * (1 - src);
+        }
+      }
+  };
+  draw(pictures.wait, 608, 0);
+  draw(pictures.pen, s.pen[0], s.pen[1]);
+  return px;
+}
+
+// Channels of the image off the frame by more than one step. Scaled up, each
+// pixel lies within the range of the frame pixels nearest to it, so that
+// linear and nearest scaling both pass.
+function mismatches(image, frame) {
+  const { width: w, height: h, rgb } = image;
+  let bad = 0;
+  for (let y = 0; y < h; ++y)
+    for (let x = 0; x < w; ++x) {
+      const u = (x + 0.5) * 640 / w - 0.5, v = (y + 0.5) * 480 / h - 0.5;
+      for (let c = 0; c < 3; ++c) {
+        let low = 1, high = 0;
+        for (const j of [Math.floor(v), Math.ceil(v)])
+          for (const i of [Math.floor(u), Math.ceil(u)]) {
+            const f = frame[(clamp(j, 479) * 640 + clamp(i, 639)) * 3 + c];
+            low = Math.min(low, f), high = Math.max(high, f);
+          }
+        const got = rgb[(y * w + x) * 3 + c];
+        bad += got < low * 255 - 1.01 || got > high * 255 + 1.01;
+      }
+    }
+  return bad;
+}
+const clamp = (v, most) => Math.min(Math.max(v, 0), most);
+
+// The cloth's threads are drawn in (1, 0.8, 0.4); (x, y) in window pixels, y up.
+function clothNear(image, x, y) {
+  for (let j = Math.max(y - 6, 0); j <= Math.min(y + 6, 479); ++j)
+    for (let i = Math.max(x - 6, 0); i <= Math.min(x + 6, 639); ++i) {
+      const p = ((479 - j) * 640 + i) * 3, rgb = image.rgb;
+      if (Math.abs(rgb[p] - 255) <= 2 && Math.abs(rgb[p + 1] - 204) <= 2 && Math.abs(rgb[p + 2] - 102) <= 2)
+        return true;
+    }
+  return false;
+}
+
+// --- screenshots ----------------------------------------------------------
+
+// The 8-bit RGB or RGBA, non-interlaced PNG that Chromium writes, as RGB.
+function decodePng(png) {
+  let width = 0, height = 0, channels = 0;
+  const data = [];
+  for (let at = 8; at < png.length;) {
+    const length = png.readUInt32BE(at), type = png.toString('ascii', at + 4, at + 8);
+    const body = png.subarray(at + 8, at + 8 + length);
+    if (type === 'IHDR') {
+      width = body.readUInt32BE(0), height = body.readUInt32BE(4);
+      if (body[8] !== 8 || (body[9] !== 2 && body[9] !== 6) || body[12] !== 0)
+        throw new Error('unexpected PNG format');
+      channels = body[9] === 6 ? 4 : 3;
+    } else if (type === 'IDAT') data.push(body);
+    at += 12 + length;
+  }
+  const raw = zlib.inflateSync(Buffer.concat(data)), stride = width * channels;
+  const out = Buffer.alloc(stride * height), rgb = Buffer.alloc(width * height * 3);
+  for (let y = 0; y < height; ++y) {
+    const filter = raw[y * (stride + 1)], line = raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1));
+    for (let i = 0; i < stride; ++i) {
+      const a = i >= channels ? out[y * stride + i - channels] : 0, b = y > 0 ? out[(y - 1) * stride + i] : 0;
+      const c = i >= channels && y > 0 ? out[(y - 1) * stride + i - channels] : 0;
+      const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
+      const predict = [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : pb <= pc ? b : c][filter];
+      out[y * stride + i] = (line[i] + predict) & 255;
+    }
+  }
+  for (let i = 0; i < width * height; ++i) out.copy(rgb, i * 3, i * channels, i * channels + 3);
+  return { width, height, rgb };
+}
+
+// --- the harness ------------------------------------------------------------
+
+async function run(s, url, browsers) {
+  const failures = [];
+  const expect = (ok, what) => { if (!ok) failures.push(what); };
+  const [vw, vh] = s.viewport || [800, 700];
+  const page = await browsers[s.webgl === false ? 'none' : 'webgl'].newPage({ viewport: { width: vw, height: vh } });
+  const pageErrors = [];
+  page.on('pageerror', (error) => pageErrors.push(error.message));
+  try {
+    const address = s.file ? pathToFileURL(path.join(site, s.page)).href : url + s.page;
+    await page.goto(address + (s.query || ''));
+    const status = () => page.textContent('#status');
+    if (s.status !== null || s.says)
+      await page.waitForFunction(() => !/running/.test(document.getElementById('status').textContent),
+        null, { timeout: s.steps ? 1500 : 10000 }).catch(() => {});
+    else
+      await page.waitForTimeout(1000);
+    const box = s.steps ? await page.locator('canvas').boundingBox() : null;
+    let at = box && [box.x + 320, box.y + 240];
+    const snapshots = [];
+    for (const step of s.steps.split(' ').filter(Boolean)) {
+      const [word, times = '1'] = step.split('*');
+      for (let n = 0; n < Number(times); ++n) {
+        if (word === 'e') {
+          at = [box.x + 320, box.y + 240];
+          await page.mouse.move(at[0], at[1]);
+        } else if (word[0] === 'm') {
+          const [dx, dy] = word.slice(1).split(',').map(Number);
+          at = [at[0] + dx, at[1] + dy];
+          await page.mouse.move(at[0], at[1]);
+        } else if (word === 'c') {
+          await page.mouse.click(at[0], at[1]);
+          await page.waitForTimeout(300);
+          if (s.locks) expect(await page.evaluate(() => document.pointerLockElement?.id === 'canvas'),
+            'the click did not lock the pointer');
+        } else if (word === 'p') await page.mouse.down();
+        else if (word === 'r') await page.mouse.up();
+        else if (word[0] === 'w') await page.waitForTimeout(Number(word.slice(1)));
+        else if (word === 's') snapshots.push(decodePng(await page.locator('canvas').screenshot()));
+        else if (word === 'x') {
+          await page.keyboard.press('Escape');
+          await page.waitForTimeout(200);
+          expect(await page.evaluate(() => document.pointerLockElement === null), 'Escape kept the pointer locked');
+          expect(/running/.test(await status()), 'Escape ended the program');
+        } else if (word === 'k') {
+          await page.waitForTimeout(200);
+          if (s.pen) snapshots.push(decodePng(await (s.full ? page : page.locator('canvas')).screenshot()));
+          await page.keyboard.press('a');
+        } else throw new Error('unknown step ' + word);
+      }
+    }
+    if (s.pen && !s.steps.includes('k')) {
+      await page.waitForTimeout(300);
+      snapshots.push(decodePng(await (s.full ? page : page.locator('canvas')).screenshot()));
+    }
+    if (s.pen) expect(await page.evaluate(() => document.fullscreenElement?.id === 'canvas') === !!s.full,
+      s.full ? 'not full screen' : 'full screen');
+    if (s.pen) {
+      const last = snapshots[snapshots.length - 1], frame = expectedFrame(s);
+      if (s.cloth) {
+        const [hanging, pulled] = snapshots;
+        expect(!clothNear(hanging, ...s.pen), 'the cloth hangs where it is to be pulled');
+        expect(clothNear(pulled, ...s.pen), 'the cloth does not follow the pen');
+        expect(!clothNear(last, ...s.pen), 'the cloth was not let go');
+        // The pen is drawn as penshell draws it; the cloth anywhere else is as shown.
+        for (let y = 0; y < 480; ++y)
+          for (let x = 0; x < 640; ++x)
+            if (x < s.pen[0] || x >= s.pen[0] + 16 || y < s.pen[1] || y >= s.pen[1] + 16)
+              for (let c = 0; c < 3; ++c)
+                frame[((479 - y) * 640 + x) * 3 + c] = last.rgb[((479 - y) * 640 + x) * 3 + c] / 255;
+      }
+      const off = mismatches(last, frame);
+      expect(off === 0, `${off} channels off the expected frame`);
+      if (shots) fs.writeFileSync(path.join(shots, s.page.replace('.html', '') + '-' +
+        scenarios.indexOf(s) + '.png'), await page.screenshot());
+    }
+    if (s.status !== null) {
+      await page.waitForFunction(() => /exited/.test(document.getElementById('status').textContent),
+        null, { timeout: 5000 }).catch(() => {});
+      const program = s.page.replace('.html', '');
+      expect(await status() === `${program} exited with status ${s.status}`, `status "${await status()}"`);
+    } else if (s.says) {
+      expect(s.says.test(await status()), `status "${await status()}"`);
+    } else {
+      expect(/running/.test(await status()), `status "${await status()}"`);
+    }
+    const stderr = await page.textContent('#stderr').catch(() => '');
+    expect(stderr === (s.stderr || ''), `standard error ${JSON.stringify(stderr)}`);
+    expect(pageErrors.length === 0, 'page errors: ' + pageErrors.join('; '));
+  } catch (error) {
+    failures.push(String(error.message || error).split('\n')[0]);
+  } finally {
+    await page.close();
+  }
+  return failures;
+}
+
+const { server, url } = await serveSite(site);
+const browsers = {};
+let passed = 0, failed = 0;
+try {
+  browsers.webgl = await launchChromium({ webgl: true });
+  browsers.none = await launchChromium({ webgl: false });
+  for (const s of scenarios) {
+    const failures = await run(s, url, browsers);
+    console.log(`${failures.length ? 'FAIL' : 'ok  '} ${s.name}${failures.map((f) => '\n       ' + f).join('')}`);
+    failures.length ? ++failed : ++passed;
+  }
+} finally {
+  for (const browser of Object.values(browsers)) await browser.close();
+  server.close();
+}
+console.log(`${passed} passed, ${failed} failed`);
+process.exitCode = failed ? 1 : 0;
