@@ -168,6 +168,54 @@ float spring_groups_avx2(TCVerlet* particles, const TCSpring* springs, const uns
 float spring_groups_avx512(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
 #endif
 
+// ---- The scheduler's parts, shared with the one for threads ----
+
+constexpr unsigned kNoSpring = 0xFFFFFFFFu;
+
+// Groups between a spring and the group that released it, when there are
+// enough ready springs. On the machine measured, 0 to 16 ran the 256x256 to
+// 368x368 cloths alike; 8 keeps a group's loads clear of stores still in
+// flight on processors that mind, and the pass within a few dozen rows.
+constexpr unsigned kMinDistance = 8;
+
+// Groups hold record offsets, three times the index, in 32 bits.
+constexpr uint64_t kMaxVectorIndex = uint64_t(UINT32_MAX) / 3;
+
+// Work memory of a scheduler, freed when it returns.
+struct SpringGraph {
+    unsigned* next;          // two per spring: the springs that wait for it (kNoSpring: none)
+    unsigned char* waiting;  // per spring: how many unplaced springs it still waits for
+    unsigned* queue;         // released springs in order (and their due group), or a sequence's
+    unsigned* due;
+    unsigned* ready;         // springs that may join a group now: a heap, lowest first
+};
+
+// Every array of n entries (one at least); false, with whatever was had
+// still to be freed by free_graph, when the memory cannot be had.
+bool allocate_graph(SpringGraph& g, unsigned spring_count);
+void free_graph(SpringGraph& g);
+// Fills next and waiting: each spring waits for the previous spring on each
+// of its particles. False when its work memory cannot be had.
+bool link_springs(const TCSpring* springs, unsigned spring_count, SpringGraph& g);
+
+// Springs ready to join a group: a heap that yields the lowest index first,
+// and the springs released by groups, waiting in order until they are due.
+// Its arrays hold as many springs as may pass through it.
+struct ReadyPool {
+    unsigned *ready, *queue, *due;
+    unsigned ready_count, head, tail;
+
+    static bool later(unsigned x, unsigned y) { return x > y; }
+    void make_ready(unsigned i);
+    unsigned take_lowest();
+    // Those due by `group` become ready; so do earlier ones when the ready
+    // are fewer than `wanted`.
+    void make_due_ready(unsigned group, unsigned wanted);
+    unsigned size() const { return ready_count + (tail - head); }
+    // Springs that waited only for `placed` are released, due `when`.
+    void release_next(const SpringGraph& g, unsigned placed, unsigned when);
+};
+
 // Shared with the parts of a pass (spring_parts.cpp): the group code of a
 // path, sequences, and the largest error kept the same way everywhere.
 SpringGroupsFn spring_groups_for(int path);
