@@ -225,9 +225,24 @@ inline void keep_largest(float& largest, float err) {
     if (e > largest) largest = e;  // a NaN error is left out
 }
 
-// A schedule made by spring_schedule_parts starts with this word; spring_pass
-// then runs all its parts on the calling thread.
+// ---- Schedules for parts on several threads ----
+// As spring_schedule_parts writes it:
+//   word 0: kPartsSchedule (kScheduleUnusable after a refusal), 1: the spring
+//   count, 2: the part count P; then P words, each part's steps a pass; then
+//   P + 1 words, where each part's stream starts (the last: where it ends)
+// A part's stream is a list of entries, header kind | value << 2:
+//   kPartGroups, kPartSequence: a run as in a schedule (kernel.h above),
+//     value its count, its data after it
+//   kPartWait: wait until part q has published v steps of this pass (or of
+//     the previous one), value wrap | q << 1, v in the word after it
+//   kPartPublish: tell the others that value steps of this pass are done
+// A part's steps are what it places at a time; only the steps some part
+// waits for are published, and runs with no entry between them are one.
+// spring_pass, given such a schedule, runs all the parts on its thread.
 constexpr unsigned kPartsSchedule = 0xFFFFFFFEu;
+constexpr unsigned kPartGroups = 0, kPartSequence = 1, kPartWait = 2, kPartPublish = 3;
+constexpr unsigned kMaxParts = 64;
+inline unsigned parts_header_words(unsigned parts) { return 4 + 2 * parts; }
 float run_parts_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs,
                          unsigned spring_count, const unsigned* schedule);
 

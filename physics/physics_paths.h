@@ -26,3 +26,6 @@ float spring_pass_path(int path, TCVerlet* particles, const TCSpring* springs, u
                        const unsigned* schedule);
 // Writes the indices of the springs in the order spring_pass applies them.
 void spring_schedule_order(const unsigned* schedule, unsigned spring_count, unsigned* order);
+// spring_pass_part on the given path; an unavailable path runs the scalar code.
+float spring_pass_part_path(int path, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                            const unsigned* schedule, unsigned part, unsigned* sync);
