@@ -226,7 +226,9 @@ struct Part {
 // The waits of the step being placed.
 struct StepWaits {
     unsigned need[kMaxParts];
-    unsigned wraps[4 * kStepSprings + 2 * kGroupWidth * kStepGroups];  // springs of the previous pass
+    // Springs of the previous pass, and their parts: two ends a spring.
+    unsigned wraps[2 * kStepSprings + 2 * kGroupWidth * kStepGroups];
+    unsigned wrap_parts[2 * kStepSprings + 2 * kGroupWidth * kStepGroups];
     unsigned wrap_count;
 };
 
@@ -237,7 +239,7 @@ void note_waits(const Work& w, Part* parts, unsigned p, unsigned i, StepWaits& s
         if (q == p) continue;
         if (j & kWrapFlag) {
             if (std::find(sw.wraps, sw.wraps + sw.wrap_count, spring) == sw.wraps + sw.wrap_count)
-                sw.wraps[sw.wrap_count++] = spring;
+                sw.wrap_parts[sw.wrap_count] = q, sw.wraps[sw.wrap_count++] = spring;
         } else {
             const unsigned v = w.step[spring] + 1;
             if (v > parts[p].waited[q]) sw.need[q] = std::max(sw.need[q], v);
@@ -318,7 +320,7 @@ void write_step(Part* parts, unsigned p, unsigned part_count, const unsigned* bo
     }
     // The previous pass's springs, by index until every step is known.
     for (unsigned k = 0; k < sw.wrap_count; ++k) {
-        part.out[part.pos++] = kPartWait | 1u << 2;
+        part.out[part.pos++] = kPartWait | 1u << 2 | sw.wrap_parts[k] << 3;
         part.out[part.pos++] = sw.wraps[k];
     }
     sw.wrap_count = 0;
@@ -446,4 +448,28 @@ bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsig
     schedule[2] = parts;
     schedule[0] = kPartsSchedule;
     return true;
+}
+
+unsigned spring_schedule_parts_used(const unsigned* schedule) {
+    if (schedule[0] != kPartsSchedule) return 0;
+    const unsigned parts = schedule[2];
+    unsigned used = 0;
+    for (unsigned p = 0; p < parts; ++p) used += schedule[3 + parts + p + 1] != schedule[3 + parts + p];
+    return used;
+}
+
+unsigned spring_schedule_parts_order(const unsigned* schedule, unsigned part, unsigned* order) {
+    if (schedule[0] != kPartsSchedule || part >= schedule[2]) return 0;
+    const unsigned parts = schedule[2];
+    unsigned count = 0;
+    for (const unsigned *e = schedule + schedule[3 + parts + part], *end = schedule + schedule[3 + parts + part + 1];
+         e < end; e += entry_words(e)) {
+        const unsigned kind = e[0] & 3, n = e[0] >> 2;
+        if (kind == kPartGroups)
+            for (unsigned k = 0; k < n; ++k)
+                for (unsigned l = 0; l < kGroupWidth; ++l) order[count++] = e[1 + k * kGroupWords + l] / 3;
+        if (kind == kPartSequence)
+            for (unsigned k = 0; k < n; ++k) order[count++] = e[1 + 3 * k];
+    }
+    return count;
 }
