@@ -135,16 +135,18 @@ float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_
 // Between passes the caller does nothing: a part may start the next pass as
 // soon as it returns, and waits there for whatever it needs of the others'
 // previous pass. Every part must be called for every pass, with the same
-// particles, springs, schedule and sync memory. When the caller reads or
-// writes the particles or rest lengths itself (to step them, to put fixed
-// particles back), all parts must have returned first, and none may start
-// again until it is done: the caller's join or barrier orders those memory
-// accesses, as for any data its threads share. A pass given up halfway (a
+// particles, springs, schedule and sync memory; each schedule needs sync
+// memory of its own, since its parts count their passes there. When the
+// caller reads or writes the particles or rest lengths itself (to step them,
+// to put fixed particles back), all parts must have returned first, and none
+// may start again until it is done: the caller's join or barrier orders those
+// memory accesses, as for any data its threads share. A pass given up halfway (a
 // part never called) leaves the others waiting: reset the sync memory before
 // using it again, with no part running.
 
-// How many unsigned words a schedule for `parts` parts needs. 0 when the
-// count is too large for one schedule or parts is 0 or above 64.
+// How many unsigned words a schedule for `parts` parts needs (nine a spring
+// at most; about three and a half are used). 0 when the count is too large
+// for one schedule (2^28 springs or more) or parts is 0 or above 64.
 unsigned spring_schedule_parts_words(unsigned spring_count, unsigned particle_count, unsigned parts);
 
 // Like spring_schedule, for `parts` threads (1 to 64): writes at most
@@ -152,12 +154,14 @@ unsigned spring_schedule_parts_words(unsigned spring_count, unsigned particle_co
 // springs are divided among the parts so that few of them wait across parts
 // and the work is even; a set that cannot be divided (a rope) leaves one part
 // nearly all of it, and the other parts return at once. Refuses what
-// spring_schedule refuses, and 0 or more than 64 parts.
+// spring_schedule refuses, sets of 2^28 springs or more, and 0 or more than
+// 64 parts. Any spring_schedule_parts schedule also serves spring_pass.
 bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
                            unsigned parts, unsigned* schedule);
 
-// How many unsigned words of memory the parts of one pass share (a few cache
-// lines a part), and their setting before the first pass.
+// How many unsigned words of memory the parts of one pass share (a cache line
+// a part, and one to align them), 0 for 0 or more than 64 parts; and their
+// setting before the first pass (the same parts count as the schedule's).
 unsigned spring_sync_words(unsigned parts);
 void spring_sync_reset(unsigned* sync, unsigned parts);
 
