@@ -5,6 +5,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 600
@@ -21,7 +22,7 @@ configured = test -f $(BUILD)/CMakeCache.txt || $(CONFIGURE) -DPENSHELL_TESTS=OF
 enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUILD)/CMakeCache.txt \
   || $(CONFIGURE) -D$(1)=ON; else $(CONFIGURE) -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF -D$(1)=ON; fi
 
-.PHONY: all run demo test bench pictures sanitize fuzz soak memcheck install-check aarch64-check clean \
+.PHONY: all run demo test bench pictures sanitize tsan fuzz soak memcheck install-check aarch64-check clean \
   install package package-check
 
 all: test
@@ -64,6 +65,15 @@ sanitize:
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure
 
+# The springs' parts on threads of their own under ThreadSanitizer: every
+# wait and publish checked, with and without random stalls.
+tsan:
+	@scripts/setup.sh tsan
+	@test -f $(TSAN_BUILD)/CMakeCache.txt || cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DPENSHELL_TSAN=ON -DPENSHELL_BENCH=OFF
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target spring_parts_exactness spring_parts_jitter
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -R spring_parts
+
 fuzz:
 	@scripts/setup.sh fuzz
 	@test -f $(FUZZ_BUILD)/CMakeCache.txt || cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -89,7 +99,7 @@ memcheck:
 	done; echo "memcheck: no errors"
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD)
 
 # The kernel as others use it: installed into a temporary prefix, the prefix
 # moved, the example built through find_package and through pkg-config.

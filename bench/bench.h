@@ -16,3 +16,6 @@ void stream_pass(TCVerlet* particles, unsigned count);
 // order): each spring's record read, both particles' positions read and written
 // back, and no arithmetic.
 void spring_floor_pass(TCVerlet* particles, const TCSpring* springs, const unsigned* order, unsigned count);
+
+// The springs on two threads beside one (bench_threads.cpp): measures and prints.
+void print_threads();

@@ -3,7 +3,7 @@
 // update_physics vs scalar at 4096 particles (in cache) and vs the streaming
 // pass at 4194304 particles (memory bound); spring_pass vs spring_force calls
 // in a loop and vs a pass that only moves the same bytes, on a 256x256 cloth
-// and a 300-spring rope; and a whole cloth frame.
+// and a 300-spring rope; a whole cloth frame; the springs on two threads.
 #include "bench.h"
 #include <penshell/physics.h>
 #include "physics_paths.h"
@@ -456,5 +456,6 @@ int main(int argc, char** argv) {
     print_ratio("spring_force vs plain scalar, chain of 4096:", speedup("spring/4096", "spring_ref/4096"));
     print_ratio("clen vs plain scalar, 4096 pairs:", speedup("clen/4096", "clen_ref/4096"));
     print_springs();
+    print_threads();
     return 0;
 }

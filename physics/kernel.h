@@ -168,6 +168,54 @@ float spring_groups_avx2(TCVerlet* particles, const TCSpring* springs, const uns
 float spring_groups_avx512(TCVerlet* particles, const TCSpring* springs, const unsigned* groups, unsigned count);
 #endif
 
+// ---- The scheduler's parts, shared with the one for threads ----
+
+constexpr unsigned kNoSpring = 0xFFFFFFFFu;
+
+// Groups between a spring and the group that released it, when there are
+// enough ready springs. On the machine measured, 0 to 16 ran the 256x256 to
+// 368x368 cloths alike; 8 keeps a group's loads clear of stores still in
+// flight on processors that mind, and the pass within a few dozen rows.
+constexpr unsigned kMinDistance = 8;
+
+// Groups hold record offsets, three times the index, in 32 bits.
+constexpr uint64_t kMaxVectorIndex = uint64_t(UINT32_MAX) / 3;
+
+// Work memory of a scheduler, freed when it returns.
+struct SpringGraph {
+    unsigned* next;          // two per spring: the springs that wait for it (kNoSpring: none)
+    unsigned char* waiting;  // per spring: how many unplaced springs it still waits for
+    unsigned* queue;         // released springs in order (and their due group), or a sequence's
+    unsigned* due;
+    unsigned* ready;         // springs that may join a group now: a heap, lowest first
+};
+
+// Every array of n entries (one at least); false, with whatever was had
+// still to be freed by free_graph, when the memory cannot be had.
+bool allocate_graph(SpringGraph& g, unsigned spring_count);
+void free_graph(SpringGraph& g);
+// Fills next and waiting: each spring waits for the previous spring on each
+// of its particles. False when its work memory cannot be had.
+bool link_springs(const TCSpring* springs, unsigned spring_count, SpringGraph& g);
+
+// Springs ready to join a group: a heap that yields the lowest index first,
+// and the springs released by groups, waiting in order until they are due.
+// Its arrays hold as many springs as may pass through it.
+struct ReadyPool {
+    unsigned *ready, *queue, *due;
+    unsigned ready_count, head, tail;
+
+    static bool later(unsigned x, unsigned y) { return x > y; }
+    void make_ready(unsigned i);
+    unsigned take_lowest();
+    // Those due by `group` become ready; so do earlier ones when the ready
+    // are fewer than `wanted`.
+    void make_due_ready(unsigned group, unsigned wanted);
+    unsigned size() const { return ready_count + (tail - head); }
+    // Springs that waited only for `placed` are released, due `when`.
+    void release_next(const SpringGraph& g, unsigned placed, unsigned when);
+};
+
 // Shared with the parts of a pass (spring_parts.cpp): the group code of a
 // path, sequences, and the largest error kept the same way everywhere.
 SpringGroupsFn spring_groups_for(int path);
@@ -177,9 +225,24 @@ inline void keep_largest(float& largest, float err) {
     if (e > largest) largest = e;  // a NaN error is left out
 }
 
-// A schedule made by spring_schedule_parts starts with this word; spring_pass
-// then runs all its parts on the calling thread.
+// ---- Schedules for parts on several threads ----
+// As spring_schedule_parts writes it:
+//   word 0: kPartsSchedule (kScheduleUnusable after a refusal), 1: the spring
+//   count, 2: the part count P; then P words, each part's steps a pass; then
+//   P + 1 words, where each part's stream starts (the last: where it ends)
+// A part's stream is a list of entries, header kind | value << 2:
+//   kPartGroups, kPartSequence: a run as in a schedule (kernel.h above),
+//     value its count, its data after it
+//   kPartWait: wait until part q has published v steps of this pass (or of
+//     the previous one), value wrap | q << 1, v in the word after it
+//   kPartPublish: tell the others that value steps of this pass are done
+// A part's steps are what it places at a time; only the steps some part
+// waits for are published, and runs with no entry between them are one.
+// spring_pass, given such a schedule, runs all the parts on its thread.
 constexpr unsigned kPartsSchedule = 0xFFFFFFFEu;
+constexpr unsigned kPartGroups = 0, kPartSequence = 1, kPartWait = 2, kPartPublish = 3;
+constexpr unsigned kMaxParts = 64;
+inline unsigned parts_header_words(unsigned parts) { return 4 + 2 * parts; }
 float run_parts_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs,
                          unsigned spring_count, const unsigned* schedule);
 

@@ -25,16 +25,7 @@
 
 namespace {
 
-constexpr unsigned kNone = 0xFFFFFFFFu;
-
-// Groups between a spring and the group that released it, when there are
-// enough ready springs. On the machine measured, 0 to 16 ran the 256x256 to
-// 368x368 cloths alike; 8 keeps a group's loads clear of stores still in
-// flight on processors that mind, and the pass within a few dozen rows.
-constexpr unsigned kMinDistance = 8;
-
-// Groups hold record offsets, three times the index, in 32 bits.
-constexpr uint64_t kMaxVectorIndex = uint64_t(UINT32_MAX) / 3;
+constexpr unsigned kNone = kNoSpring;
 
 // Runs alternate between groups and sequences and a group run holds at least
 // one group: at most 2 * (spring_count / kGroupWidth) + 1 runs.
@@ -42,16 +33,9 @@ uint64_t words_needed(uint64_t spring_count) {
     return 1 + 3 * spring_count + 2 * (spring_count / kGroupWidth) + 1;
 }
 
-// Work memory of the scheduler, freed when it returns.
-struct Graph {
-    unsigned* next;          // two per spring: the springs that wait for it (kNone: none)
-    unsigned char* waiting;  // per spring: how many unplaced springs it still waits for
-    unsigned* queue;         // released springs in order (and their due group), or a sequence's
-    unsigned* due;
-    unsigned* ready;         // springs that may join a group now: a heap, lowest first
-};
+}  // namespace
 
-bool allocate(Graph& g, unsigned spring_count) {
+bool allocate_graph(SpringGraph& g, unsigned spring_count) {
     const size_t n = spring_count ? spring_count : 1;
     g.next = static_cast<unsigned*>(std::malloc(2 * n * sizeof(unsigned)));
     g.waiting = static_cast<unsigned char*>(std::malloc(n));
@@ -61,7 +45,7 @@ bool allocate(Graph& g, unsigned spring_count) {
     return g.next && g.waiting && g.queue && g.due && g.ready;
 }
 
-void release(Graph& g) {
+void free_graph(SpringGraph& g) {
     std::free(g.next);
     std::free(g.waiting);
     std::free(g.queue);
@@ -71,7 +55,7 @@ void release(Graph& g) {
 
 // Links every spring to the next spring on each of its particles. Sorting
 // (particle, spring) pairs finds them without memory for every particle.
-bool link_springs(const TCSpring* springs, unsigned spring_count, Graph& g) {
+bool link_springs(const TCSpring* springs, unsigned spring_count, SpringGraph& g) {
     uint64_t* ends = static_cast<uint64_t*>(std::malloc((2 * size_t(spring_count) + 1) * sizeof(uint64_t)));
     if (!ends) return false;
     size_t n = 0;
@@ -80,7 +64,7 @@ bool link_springs(const TCSpring* springs, unsigned spring_count, Graph& g) {
         if (springs[i].b != springs[i].a) ends[n++] = uint64_t(springs[i].b) << 32 | i;
     }
     std::sort(ends, ends + n);
-    std::fill(g.next, g.next + 2 * size_t(spring_count), kNone);
+    std::fill(g.next, g.next + 2 * size_t(spring_count), kNoSpring);
     std::fill(g.waiting, g.waiting + spring_count, 0);
     for (size_t k = 0; k + 1 < n; ++k) {
         if (ends[k] >> 32 != ends[k + 1] >> 32) continue;
@@ -88,12 +72,35 @@ bool link_springs(const TCSpring* springs, unsigned spring_count, Graph& g) {
         // The same two particles twice in a row are one wait, not two.
         unsigned* slot = g.next + 2 * size_t(from);
         if (slot[0] == to) continue;
-        slot[slot[0] == kNone ? 0 : 1] = to;
+        slot[slot[0] == kNoSpring ? 0 : 1] = to;
         ++g.waiting[to];
     }
     std::free(ends);
     return true;
 }
+
+void ReadyPool::make_ready(unsigned i) {
+    ready[ready_count++] = i;
+    std::push_heap(ready, ready + ready_count, later);
+}
+
+unsigned ReadyPool::take_lowest() {
+    std::pop_heap(ready, ready + ready_count, later);
+    return ready[--ready_count];
+}
+
+void ReadyPool::make_due_ready(unsigned group, unsigned wanted) {
+    while (head < tail && (due[head] <= group || ready_count < wanted)) make_ready(queue[head++]);
+}
+
+void ReadyPool::release_next(const SpringGraph& g, unsigned placed, unsigned when) {
+    for (int k = 0; k < 2; ++k) {
+        const unsigned j = g.next[2 * size_t(placed) + k];
+        if (j != kNoSpring && --g.waiting[j] == 0) queue[tail] = j, due[tail++] = when;
+    }
+}
+
+namespace {
 
 // Writes the schedule's runs, placing every spring once.
 struct Writer {
@@ -115,38 +122,8 @@ void close_run(Writer& w) {
     if (w.run_count != 0) w.out[w.run_header] = w.run_kind | w.run_count << 1;
 }
 
-// Springs ready to join a group: a heap that yields the lowest index first,
-// and the springs released by groups, waiting in order until they are due.
-struct Pool {
-    Graph& g;
-    unsigned ready_count, head, tail;
-
-    static bool later(unsigned x, unsigned y) { return x > y; }
-    void make_ready(unsigned i) {
-        g.ready[ready_count++] = i;
-        std::push_heap(g.ready, g.ready + ready_count, later);
-    }
-    unsigned take_lowest() {
-        std::pop_heap(g.ready, g.ready + ready_count, later);
-        return g.ready[--ready_count];
-    }
-    // Those due by `group` become ready; so do earlier ones when the ready
-    // are fewer than `wanted`.
-    void make_due_ready(unsigned group, unsigned wanted) {
-        while (head < tail && (g.due[head] <= group || ready_count < wanted)) make_ready(g.queue[head++]);
-    }
-    unsigned size() const { return ready_count + (tail - head); }
-    // Springs that waited only for `placed` are released, due `due`.
-    void release_next(unsigned placed, unsigned due) {
-        for (int k = 0; k < 2; ++k) {
-            const unsigned j = g.next[2 * size_t(placed) + k];
-            if (j != kNone && --g.waiting[j] == 0) g.queue[tail] = j, g.due[tail++] = due;
-        }
-    }
-};
-
 // A group of the kGroupWidth lowest ready springs.
-void place_group(const TCSpring* springs, Pool& pool, unsigned number, Writer& w) {
+void place_group(const TCSpring* springs, const SpringGraph& g, ReadyPool& pool, unsigned number, Writer& w) {
     pool.make_due_ready(number, kGroupWidth);
     unsigned members[kGroupWidth];
     open_run(w, kRunGroups);
@@ -158,45 +135,44 @@ void place_group(const TCSpring* springs, Pool& pool, unsigned number, Writer& w
         group[2 * kGroupWidth + l] = record_offset(springs[i].b);
     }
     // Released only now: no spring joins the group of one it waits for.
-    for (unsigned i : members) pool.release_next(i, number + kMinDistance);
+    for (unsigned i : members) pool.release_next(g, i, number + kMinDistance);
     w.pos += kGroupWords;
     ++w.run_count;
 }
 
 // A sequence, breadth first from every ready spring, until `wanted` are
 // ready or none are left; what it releases may follow at once.
-unsigned place_sequence(const TCSpring* springs, Pool& pool, unsigned wanted, Writer& w) {
-    Graph& g = pool.g;
+unsigned place_sequence(const TCSpring* springs, const SpringGraph& g, ReadyPool& pool, unsigned wanted, Writer& w) {
     pool.make_due_ready(kNone, kNone);
     pool.head = pool.tail = 0;  // the queue now holds the sequence's springs
-    while (pool.ready_count > 0) g.queue[pool.tail] = pool.take_lowest(), g.due[pool.tail++] = 0;
+    while (pool.ready_count > 0) pool.queue[pool.tail] = pool.take_lowest(), pool.due[pool.tail++] = 0;
     open_run(w, kRunSequence);
     unsigned placed = 0;
     while (pool.head < pool.tail && pool.tail - pool.head < wanted) {
-        const unsigned i = g.queue[pool.head++];
+        const unsigned i = pool.queue[pool.head++];
         w.out[w.pos++] = i;
         w.out[w.pos++] = springs[i].a;
         w.out[w.pos++] = springs[i].b;
         ++w.run_count;
-        pool.release_next(i, 0);
+        pool.release_next(g, i, 0);
         ++placed;
     }
     return placed;
 }
 
 // Returns how many springs it placed: all of them, unless the graph is wrong.
-unsigned place(const TCSpring* springs, unsigned spring_count, bool vectors, Graph& g, unsigned* schedule) {
-    Pool pool{g, 0, 0, 0};
+unsigned place(const TCSpring* springs, unsigned spring_count, bool vectors, SpringGraph& g, unsigned* schedule) {
+    ReadyPool pool{g.ready, g.queue, g.due, 0, 0, 0};
     for (unsigned i = 0; i < spring_count; ++i)
         if (g.waiting[i] == 0) pool.make_ready(i);
     Writer w{schedule, 1, 0, kRunSequence, 0};
     unsigned groups = 0, placed = 0;
     while (pool.size() > 0) {
         if (vectors && pool.size() >= kGroupWidth) {
-            place_group(springs, pool, groups++, w);
+            place_group(springs, g, pool, groups++, w);
             placed += kGroupWidth;
         } else {
-            placed += place_sequence(springs, pool, vectors ? kGroupWidth : kNone, w);
+            placed += place_sequence(springs, g, pool, vectors ? kGroupWidth : kNone, w);
         }
     }
     close_run(w);
@@ -218,14 +194,14 @@ bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned pa
     schedule[0] = kScheduleUnusable;
     for (unsigned i = 0; i < spring_count; ++i)
         if (springs[i].a >= particle_count || springs[i].b >= particle_count) return false;
-    Graph g{};
+    SpringGraph g{};
     const bool vectors = particle_count <= kMaxVectorIndex && spring_count <= kMaxVectorIndex;
     // Every spring is placed, as the graph has no cycle; were one left out,
     // the schedule would be refused rather than used.
-    const bool ok = allocate(g, spring_count) && link_springs(springs, spring_count, g) &&
+    const bool ok = allocate_graph(g, spring_count) && link_springs(springs, spring_count, g) &&
                     place(springs, spring_count, vectors, g, schedule) == spring_count;
     if (ok) schedule[0] = spring_count;
-    release(g);
+    free_graph(g);
     return ok;
 }
 

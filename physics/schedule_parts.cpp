@@ -1,26 +1,475 @@
-// The springs divided among parts that run at the same time.
+// The springs divided among parts that run at the same time, each part
+// arranged into groups and sequences as spring_schedule arranges a whole set,
+// with the few waits a part needs from the others. The layout is in kernel.h.
+//
+// Division. Each particle goes to a part, and each spring to the part of its
+// particle a. A set given in sweeps, as a cloth given row by row, is best cut
+// across the sweep: in vertical bands, a part trails its neighbour by part of
+// a row and only springs at a band's edge wait across. Particles are numbered
+// in the order the springs first touch them; the difference of the numbers
+// most common among springs (above 1) is the sweep's period (a cloth's row),
+// and a particle's number modulo the period is its place across the sweep.
+// A set given in no order is best cut into ranges of particle indices, if its
+// particles lie in memory as they lie in space. Each cut, for each part count
+// from 2 to the one asked for, is tried on a model of the pass (a unit of
+// work a spring, a wait across parts kLatency units more) and the fastest is
+// kept; when none beats one part by a sixteenth (a rope, a small cloth, random
+// pairs) everything goes to part 0.
+//
+// Placement. The steps of all parts are placed in one sequence, taking the
+// parts in turn. A spring is ready only once every spring it waits for has
+// been placed, in whichever part, and a step waits (before it starts) for the
+// steps of other parts that hold the springs its own wait for. So every wait
+// points to a step placed before it, and each part runs its steps in the
+// order they were placed: the placing order is one order that every part's
+// own order respects and in which every wait points back. The parts therefore
+// never wait for one another in a circle, on any number of threads, whatever
+// the timing. The first spring on a particle in a pass waits for the last one
+// on it in the previous pass, when another part holds that one: a wait that
+// points into the previous pass, earlier still. So the parts need no barrier
+// between passes.
 #include "kernel.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
 
-unsigned spring_schedule_parts_words(unsigned spring_count, unsigned particle_count, unsigned parts) {
-    if (parts == 0 || parts > 64) return 0;
-    const unsigned whole = spring_schedule_words(spring_count, particle_count);
-    const uint64_t words = whole == 0 ? 0 : uint64_t(whole) + 4 + parts;
-    return words > UINT_MAX ? 0 : unsigned(words);
+namespace {
+
+// A wait across parts, in springs' work: the other core's store reaching this
+// one, about a hundred nanoseconds.
+constexpr uint64_t kLatency = 64;
+// Steps: at most this many groups, or springs of a sequence. Small steps
+// publish progress sooner; runs with nothing between them become one again.
+constexpr unsigned kStepGroups = 1;
+constexpr unsigned kStepSprings = 8;
+// Spring indices fit below this, so a flag fits above them.
+constexpr unsigned kMaxSprings = 1u << 28;
+constexpr unsigned kWrapFlag = 1u << 31;
+
+// Every step holds a spring: a run header and a publish, three words a spring
+// and at most two waits (two words each) a spring, one an end.
+uint64_t stream_bound(uint64_t springs) { return 9 * springs; }
+
+// Work memory, freed when scheduling returns.
+struct Work {
+    SpringGraph g;
+    unsigned* prev;       // two per spring: the previous spring on each end, or kWrapFlag | the last one
+    unsigned* first;      // two per spring: the end that names each end's particle (its first)
+    unsigned* step;       // per spring: the step of its part that holds it
+    unsigned char* part;  // per spring
+    unsigned char* owner; // per end: the part of the particle it names
+    unsigned* sim;        // per spring: when the model lets it start
+    unsigned* place;      // per end that names a particle: its place in the cut (for the model: per spring)
+    unsigned* streams;    // each part's stream before it is copied out
+};
+
+bool allocate_work(Work& w, unsigned n) {
+    const size_t m = n ? n : 1;
+    w.prev = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
+    w.first = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
+    w.owner = static_cast<unsigned char*>(std::malloc(2 * m));
+    w.step = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
+    w.part = static_cast<unsigned char*>(std::malloc(m));
+    w.sim = static_cast<unsigned*>(std::malloc((m + kMaxParts) * sizeof(unsigned)));
+    w.place = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
+    w.streams = static_cast<unsigned*>(std::malloc(size_t(stream_bound(m)) * sizeof(unsigned)));
+    return allocate_graph(w.g, n) && w.prev && w.first && w.owner && w.step && w.part && w.sim && w.place && w.streams;
 }
 
-// For now part 0 holds the whole schedule and the others are empty.
+void free_work(Work& w) {
+    free_graph(w.g);
+    std::free(w.prev);
+    std::free(w.first);
+    std::free(w.owner);
+    std::free(w.step);
+    std::free(w.part);
+    std::free(w.sim);
+    std::free(w.place);
+    std::free(w.streams);
+}
+
+// For each end of each spring (slot 2 * spring + end), the previous spring on
+// that particle; for the first on a particle, kWrapFlag and the last spring
+// on it (itself if alone). And the slot of the particle's first end.
+bool link_previous(const TCSpring* springs, unsigned n, unsigned* prev, unsigned* first) {
+    uint64_t* ends = static_cast<uint64_t*>(std::malloc((2 * size_t(n) + 1) * sizeof(uint64_t)));
+    if (!ends) return false;
+    size_t count = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        ends[count++] = uint64_t(springs[i].a) << 32 | uint64_t(i) << 1;
+        ends[count++] = uint64_t(springs[i].b) << 32 | uint64_t(i) << 1 | 1;
+    }
+    std::sort(ends, ends + count);
+    for (size_t k = 0; k < count;) {
+        size_t last = k;
+        while (last + 1 < count && ends[last + 1] >> 32 == ends[k] >> 32) ++last;
+        for (size_t e = k; e <= last; ++e) {
+            const unsigned slot = unsigned(ends[e] & 0xFFFFFFFFu);  // 2 * spring + end
+            prev[slot] = e == k ? kWrapFlag | unsigned(ends[last] & 0xFFFFFFFFu) >> 1
+                                : unsigned(ends[e - 1] & 0xFFFFFFFFu) >> 1;
+            first[slot] = unsigned(ends[k] & 0xFFFFFFFFu);
+        }
+        k = last + 1;
+    }
+    std::free(ends);
+    return true;
+}
+
+// Whether an end is the first that names its particle.
+inline bool names_particle(const Work& w, size_t slot) { return (w.prev[slot] & kWrapFlag) != 0; }
+
+// Places across the sweep: each particle's number, in the order the springs
+// first touch it, modulo the sweep's period. Returns the period (1: none).
+unsigned place_across_sweep(const Work& w, unsigned n, uint64_t* work) {
+    unsigned number = 0;
+    for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
+        if (names_particle(w, slot)) w.place[slot] = number++;
+    size_t count = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned a = w.place[w.first[2 * size_t(i)]], b = w.place[w.first[2 * size_t(i) + 1]];
+        const unsigned d = a > b ? a - b : b - a;
+        if (d > 1) work[count++] = d;
+    }
+    std::sort(work, work + count);
+    unsigned period = 1;
+    size_t most = 0;
+    for (size_t k = 0; k < count;) {
+        size_t end = k;
+        while (end < count && work[end] == work[k]) ++end;
+        if (end - k > most) most = end - k, period = unsigned(work[k]);
+        k = end;
+    }
+    for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
+        if (names_particle(w, slot)) w.place[slot] %= period;
+    return period;
+}
+
+// Places by particle index: its rank among the particles. Returns how many there are.
+unsigned place_by_index(const TCSpring* springs, const Work& w, unsigned n, uint64_t* work) {
+    size_t count = 0;
+    for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
+        if (names_particle(w, slot)) {
+            const TCSpring& s = springs[slot >> 1];
+            work[count++] = uint64_t(slot & 1 ? s.b : s.a) << 32 | slot;
+        }
+    std::sort(work, work + count);
+    for (size_t k = 0; k < count; ++k) w.place[unsigned(work[k])] = unsigned(k);
+    return unsigned(count);
+}
+
+// Places 0 to `places` cut into `parts` equal ranges; a spring goes to the part of its particle a.
+void cut(Work& w, unsigned n, unsigned places, unsigned parts) {
+    for (unsigned i = 0; i < n; ++i)
+        w.part[i] = (unsigned char)(uint64_t(w.place[w.first[2 * size_t(i)]]) * parts / places);
+}
+
+// The model's time for a pass so divided: each part applies its springs in
+// the given order, one unit each; a spring starts when the springs it waits
+// for have ended, kLatency later when another part holds them.
+uint64_t model_time(const SpringGraph& g, const unsigned char* part, unsigned n, unsigned* start) {
+    uint64_t end[kMaxParts] = {};
+    std::fill(start, start + n, 0u);
+    uint64_t longest = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned p = part[i];
+        const uint64_t t = std::max<uint64_t>(end[p], start[i]) + 1;
+        end[p] = t;
+        longest = std::max(longest, t);
+        for (int k = 0; k < 2; ++k) {
+            const unsigned j = g.next[2 * size_t(i) + k];
+            if (j != kNoSpring) start[j] = unsigned(std::max<uint64_t>(start[j], t + (part[j] != p ? kLatency : 0)));
+        }
+    }
+    return longest;
+}
+
+// Chooses the division the model finds fastest; returns the parts it uses.
+unsigned divide(const TCSpring* springs, unsigned n, unsigned parts, Work& w) {
+    std::fill(w.part, w.part + n, (unsigned char)0);
+    if (parts < 2 || n < 2) return 1;
+    // Work memory for sorting, in memory not yet in use: 2n words each.
+    uint64_t* work = reinterpret_cast<uint64_t*>(w.streams);
+    uint64_t best = n;  // one part
+    unsigned best_parts = 1, best_cut = 0;
+    for (unsigned how = 0; how < 2; ++how) {
+        const unsigned places = how == 0 ? place_across_sweep(w, n, work) : place_by_index(springs, w, n, work);
+        // Fewer parts first: more must gain a sixteenth to be worth their waits.
+        for (unsigned p = 2; p <= parts && p <= places; p = p * 2 > parts && p < parts ? parts : p * 2) {
+            cut(w, n, places, p);
+            const uint64_t t = model_time(w.g, w.part, n, w.sim);
+            if (t + t / 16 < best) best = t, best_parts = p, best_cut = how;
+        }
+    }
+    if (best_parts == 1) {
+        std::fill(w.part, w.part + n, (unsigned char)0);
+        return 1;
+    }
+    const unsigned places = best_cut == 0 ? place_across_sweep(w, n, work) : place_by_index(springs, w, n, work);
+    cut(w, n, places, best_parts);
+    return best_parts;
+}
+
+// One part while it is placed.
+struct Part {
+    ReadyPool pool;
+    unsigned groups;  // groups placed, for when released springs are due
+    unsigned steps;   // steps placed
+    unsigned* out;    // its stream in work memory
+    size_t pos;
+    unsigned waited[kMaxParts];  // steps of each part already waited for this pass
+};
+
+// The waits of the step being placed.
+struct StepWaits {
+    unsigned need[kMaxParts];
+    // Springs of the previous pass, and their parts: two ends a spring.
+    unsigned wraps[2 * kStepSprings + 2 * kGroupWidth * kStepGroups];
+    unsigned wrap_parts[2 * kStepSprings + 2 * kGroupWidth * kStepGroups];
+    unsigned wrap_count;
+};
+
+void note_waits(const Work& w, Part* parts, unsigned p, unsigned i, StepWaits& sw) {
+    for (int k = 0; k < 2; ++k) {
+        const unsigned j = w.prev[2 * size_t(i) + k];
+        const unsigned spring = j & ~kWrapFlag, q = w.part[spring];
+        if (q == p) continue;
+        if (j & kWrapFlag) {
+            if (std::find(sw.wraps, sw.wraps + sw.wrap_count, spring) == sw.wraps + sw.wrap_count)
+                sw.wrap_parts[sw.wrap_count] = q, sw.wraps[sw.wrap_count++] = spring;
+        } else {
+            const unsigned v = w.step[spring] + 1;
+            if (v > parts[p].waited[q]) sw.need[q] = std::max(sw.need[q], v);
+        }
+    }
+}
+
+// Springs released by `placed` go to their own part's pool, due `due` in
+// the same part and at once in another.
+void release_into(Work& w, Part* parts, unsigned p, unsigned placed, unsigned due_here) {
+    for (int k = 0; k < 2; ++k) {
+        const unsigned j = w.g.next[2 * size_t(placed) + k];
+        if (j == kNoSpring || --w.g.waiting[j] != 0) continue;
+        Part& to = parts[w.part[j]];
+        const unsigned due = w.part[j] == p ? due_here : to.groups;
+        to.pool.queue[to.pool.tail] = j, to.pool.due[to.pool.tail++] = due;
+    }
+}
+
+// Places one step of part p into `body`; returns how many springs it holds.
+unsigned place_step(const TCSpring* springs, Work& w, Part* parts, unsigned p, bool vectors, unsigned* body,
+                    size_t& body_size, StepWaits& sw) {
+    Part& part = parts[p];
+    ReadyPool& pool = part.pool;
+    unsigned placed = 0;
+    body_size = 1;
+    if (vectors && pool.size() >= kGroupWidth) {
+        unsigned count = 0;
+        for (; count < kStepGroups && pool.size() >= kGroupWidth; ++count) {
+            pool.make_due_ready(part.groups, kGroupWidth);
+            unsigned* group = body + body_size;
+            unsigned members[kGroupWidth];
+            for (unsigned l = 0; l < kGroupWidth; ++l) {
+                const unsigned i = members[l] = pool.take_lowest();
+                group[l] = record_offset(i);
+                group[kGroupWidth + l] = record_offset(springs[i].a);
+                group[2 * kGroupWidth + l] = record_offset(springs[i].b);
+                note_waits(w, parts, p, i, sw);
+            }
+            body_size += kGroupWords;
+            // Released only now: no spring joins the group of one it waits for.
+            for (unsigned i : members) w.step[i] = part.steps, release_into(w, parts, p, i, part.groups + kMinDistance);
+            ++part.groups;
+            placed += kGroupWidth;
+        }
+        body[0] = kPartGroups | count << 2;
+        return placed;
+    }
+    // A sequence, breadth first from every ready spring, as spring_schedule's.
+    pool.make_due_ready(kNoSpring, kNoSpring);
+    pool.head = pool.tail = 0;
+    while (pool.ready_count > 0) pool.queue[pool.tail] = pool.take_lowest(), pool.due[pool.tail++] = 0;
+    const unsigned wanted = vectors ? kGroupWidth : kNoSpring;
+    while (pool.head < pool.tail && pool.tail - pool.head < wanted && placed < kStepSprings) {
+        const unsigned i = pool.queue[pool.head++];
+        body[body_size++] = i;
+        body[body_size++] = springs[i].a;
+        body[body_size++] = springs[i].b;
+        note_waits(w, parts, p, i, sw);
+        w.step[i] = part.steps;
+        release_into(w, parts, p, i, 0);
+        ++placed;
+    }
+    body[0] = kPartSequence | placed << 2;
+    return placed;
+}
+
+// Writes a placed step into its part's stream: its waits, its run, a publish.
+void write_step(Part* parts, unsigned p, unsigned part_count, const unsigned* body, size_t body_size,
+                StepWaits& sw) {
+    Part& part = parts[p];
+    for (unsigned q = 0; q < part_count; ++q) {
+        if (sw.need[q] == 0) continue;
+        part.out[part.pos++] = kPartWait | q << 3;
+        part.out[part.pos++] = sw.need[q];
+        part.waited[q] = sw.need[q];
+        sw.need[q] = 0;
+    }
+    // The previous pass's springs, by index until every step is known.
+    for (unsigned k = 0; k < sw.wrap_count; ++k) {
+        part.out[part.pos++] = kPartWait | 1u << 2 | sw.wrap_parts[k] << 3;
+        part.out[part.pos++] = sw.wraps[k];
+    }
+    sw.wrap_count = 0;
+    std::memcpy(part.out + part.pos, body, body_size * sizeof(unsigned));
+    part.pos += body_size;
+    part.out[part.pos++] = kPartPublish | ++part.steps << 2;
+}
+
+size_t entry_words(const unsigned* e) {
+    switch (e[0] & 3) {
+    case kPartGroups: return 1 + size_t(e[0] >> 2) * kGroupWords;
+    case kPartSequence: return 1 + size_t(e[0] >> 2) * 3;
+    case kPartWait: return 2;
+    default: return 1;
+    }
+}
+
+// Places every spring; returns how many it placed (all, unless the graph is wrong).
+unsigned place_parts(const TCSpring* springs, unsigned n, unsigned part_count, bool vectors, Work& w, Part* parts) {
+    unsigned counts[kMaxParts] = {};
+    for (unsigned i = 0; i < n; ++i) ++counts[w.part[i]];
+    size_t base = 0, stream = 0;
+    for (unsigned p = 0; p < part_count; ++p) {
+        Part& part = parts[p];
+        part.pool = ReadyPool{w.g.ready + base, w.g.queue + base, w.g.due + base, 0, 0, 0};
+        part.groups = part.steps = 0;
+        part.out = w.streams + stream;
+        part.pos = 0;
+        std::fill(part.waited, part.waited + kMaxParts, 0u);
+        base += counts[p];
+        stream += size_t(stream_bound(counts[p]));
+    }
+    for (unsigned i = 0; i < n; ++i)
+        if (w.g.waiting[i] == 0) parts[w.part[i]].pool.make_ready(i);
+    unsigned body[1 + kGroupWords * kStepGroups + 3 * kStepSprings];
+    StepWaits sw{};
+    unsigned placed = 0;
+    // Each round, every part that can fill a group places one; only when none
+    // can do the parts place sequences, as spring_schedule does for the whole.
+    for (bool any = true; any;) {
+        any = false;
+        for (bool sequences : {false, true}) {
+            for (unsigned p = 0; p < part_count; ++p) {
+                const unsigned ready = parts[p].pool.size();
+                if (ready == 0 || (vectors && (ready >= kGroupWidth) == sequences)) continue;
+                size_t body_size;
+                const unsigned got = place_step(springs, w, parts, p, vectors, body, body_size, sw);
+                write_step(parts, p, part_count, body, body_size, sw);
+                placed += got;
+                any = true;
+            }
+            if (any) break;
+        }
+    }
+    return placed;
+}
+
+// Copies the streams out: waits on the previous pass get their steps, only
+// the steps waited for are published, and runs left side by side are joined.
+// Parts past part_count (the division left them out) have no steps and an empty stream.
+void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_asked, unsigned* schedule) {
+    // Which steps are waited for: a bit each, in the memory sim no longer needs.
+    uint64_t offsets[kMaxParts + 1] = {};
+    for (unsigned p = 0; p < part_count; ++p) offsets[p + 1] = offsets[p] + parts[p].steps + 1;
+    unsigned char* wanted = reinterpret_cast<unsigned char*>(w.sim);
+    std::fill(wanted, wanted + offsets[part_count], (unsigned char)0);
+    for (unsigned p = 0; p < part_count; ++p)
+        for (unsigned* e = parts[p].out; e < parts[p].out + parts[p].pos; e += entry_words(e)) {
+            if ((e[0] & 3) != kPartWait) continue;
+            if (e[0] >> 2 & 1) e[1] = w.step[e[1]] + 1;  // the step that holds it
+            wanted[offsets[(e[0] >> 3)] + e[1]] = 1;
+        }
+    unsigned* out = schedule + parts_header_words(parts_asked);
+    for (unsigned p = 0; p < part_count; ++p) {
+        schedule[3 + p] = parts[p].steps;
+        schedule[3 + parts_asked + p] = unsigned(out - schedule);
+        unsigned* run = nullptr;  // the last run written, while nothing follows it
+        for (unsigned* e = parts[p].out; e < parts[p].out + parts[p].pos; e += entry_words(e)) {
+            const unsigned kind = e[0] & 3;
+            if (kind == kPartPublish && !wanted[offsets[p] + (e[0] >> 2)]) continue;
+            const size_t words = entry_words(e);
+            if (kind <= kPartSequence && run && (run[0] & 3) == kind) {
+                run[0] += e[0] & ~3u;  // counts add
+                std::memcpy(out, e + 1, (words - 1) * sizeof(unsigned));
+                out += words - 1;
+                continue;
+            }
+            run = kind <= kPartSequence ? out : nullptr;
+            std::memcpy(out, e, words * sizeof(unsigned));
+            out += words;
+        }
+    }
+    for (unsigned p = part_count; p < parts_asked; ++p)
+        schedule[3 + p] = 0, schedule[3 + parts_asked + p] = unsigned(out - schedule);
+    schedule[3 + 2 * parts_asked] = unsigned(out - schedule);
+}
+
+}  // namespace
+
+unsigned spring_schedule_parts_words(unsigned spring_count, unsigned, unsigned parts) {
+    if (parts == 0 || parts > kMaxParts || spring_count >= kMaxSprings) return 0;
+    return unsigned(parts_header_words(parts) + stream_bound(spring_count));
+}
+
 bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
                            unsigned parts, unsigned* schedule) {
     if (spring_schedule_parts_words(spring_count, particle_count, parts) == 0) return false;
-    schedule[0] = kScheduleUnusable;
-    const unsigned start = 4 + parts;
-    if (!spring_schedule(springs, spring_count, particle_count, schedule + start)) return false;
+    schedule[0] = kScheduleUnusable;  // in case a refused schedule is used anyway
+    for (unsigned i = 0; i < spring_count; ++i)
+        if (springs[i].a >= particle_count || springs[i].b >= particle_count) return false;
+    const bool vectors = particle_count <= kMaxVectorIndex;
+    Work w{};
+    Part* state = static_cast<Part*>(std::malloc(parts * sizeof(Part)));
+    bool ok = state && allocate_work(w, spring_count) && link_springs(springs, spring_count, w.g) &&
+              link_previous(springs, spring_count, w.prev, w.first);
+    if (ok) {
+        const unsigned used = divide(springs, spring_count, parts, w);
+        ok = place_parts(springs, spring_count, used, vectors, w, state) == spring_count;
+        if (ok) write_streams(w, state, used, parts, schedule);
+    }
+    std::free(state);
+    free_work(w);
+    if (!ok) return false;
     schedule[1] = spring_count;
     schedule[2] = parts;
-    for (unsigned p = 0; p <= parts; ++p) schedule[3 + p] = start;
     schedule[0] = kPartsSchedule;
     return true;
+}
+
+unsigned spring_schedule_parts_used(const unsigned* schedule) {
+    if (schedule[0] != kPartsSchedule) return 0;
+    const unsigned parts = schedule[2];
+    unsigned used = 0;
+    for (unsigned p = 0; p < parts; ++p) used += schedule[3 + parts + p + 1] != schedule[3 + parts + p];
+    return used;
+}
+
+unsigned spring_schedule_parts_order(const unsigned* schedule, unsigned part, unsigned* order) {
+    if (schedule[0] != kPartsSchedule || part >= schedule[2]) return 0;
+    const unsigned parts = schedule[2];
+    unsigned count = 0;
+    for (const unsigned *e = schedule + schedule[3 + parts + part], *end = schedule + schedule[3 + parts + part + 1];
+         e < end; e += entry_words(e)) {
+        const unsigned kind = e[0] & 3, n = e[0] >> 2;
+        if (kind == kPartGroups)
+            for (unsigned k = 0; k < n; ++k)
+                for (unsigned l = 0; l < kGroupWidth; ++l) order[count++] = e[1 + k * kGroupWords + l] / 3;
+        if (kind == kPartSequence)
+            for (unsigned k = 0; k < n; ++k) order[count++] = e[1 + 3 * k];
+    }
+    return count;
 }

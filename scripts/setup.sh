@@ -2,7 +2,7 @@
 # Installs the Debian packages that one job needs, when any is missing
 # (apt-get, through sudo when not root). Usage: scripts/setup.sh JOB...
 # Jobs: run (build and run the program; with no display also what the
-# headless screenshot needs), test, bench, pictures, sanitize, fuzz, soak,
+# headless screenshot needs), test, bench, pictures, sanitize, tsan, fuzz, soak,
 # memcheck, cross, install-check, install, package, package-check.
 set -euo pipefail
 
@@ -28,6 +28,7 @@ for job in "$@"; do
     bench) packages+=("${build[@]}" "${program[@]}" libbenchmark-dev) ;;
     sanitize) packages+=("${build[@]}" "${program[@]}" "${headless[@]}" "${tests[@]}" libclang-rt-14-dev) ;;
     fuzz) packages+=("${build[@]}" clang libclang-rt-14-dev) ;;
+    tsan) packages+=("${build[@]}" "${program[@]}" "${tests[@]}" libclang-rt-14-dev) ;;
     pictures) packages+=("${build[@]}" "${program[@]}" libstb-dev) ;;
     soak) packages+=("${headless[@]}") ;;
     memcheck) packages+=(valgrind) ;;

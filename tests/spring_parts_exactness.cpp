@@ -1,0 +1,227 @@
+// Springs on several threads: a table of topologies x part counts x paths, each
+// part on a thread of its own for three passes with nothing between them,
+// against spring_force in the given order and against spring_pass, particles
+// and each pass's largest error bit for bit. Exits 1 on a mismatch. Built once
+// as it is and once with random stalls at every wait and publish; run under
+// ThreadSanitizer by make tsan.
+#include <penshell/physics.h>
+#include "physics_paths.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const int kSelected = -1;  // spring_pass_part itself, on the path it picks
+const unsigned kPasses = 3;
+
+struct Set {
+    std::vector<TCVerlet> ps;
+    std::vector<TCSpring> ss;
+};
+
+float uniform(std::mt19937& rng, float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
+
+void scatter(Set& s, unsigned count, std::mt19937& rng) {
+    for (unsigned i = 0; i < count; ++i)
+        s.ps.push_back(TCVerlet{uniform(rng, -9, 9), uniform(rng, -9, 9), uniform(rng, -9, 9), uniform(rng, -9, 9),
+                                uniform(rng, -9, 9), uniform(rng, -9, 9)});
+}
+
+// A side x side jittered cloth (particle r * side + c), its springs given row
+// by row, column by column or shuffled.
+Set cloth(unsigned side, int order, std::mt19937& rng) {
+    Set s;
+    for (unsigned i = 0; i < side * side; ++i)
+        s.ps.push_back(TCVerlet{float(i % side) + uniform(rng, -0.3f, 0.3f),
+                                float(i / side) + uniform(rng, -0.3f, 0.3f), 0, 0, 0, -9.81f});
+    const float edge = clen(0, 0, 1, 0), diagonal = clen(0, 0, 1, 1);
+    for (unsigned j = 0; j < side; ++j)
+        for (unsigned k = 0; k < side; ++k) {
+            const unsigned r = order == 1 ? k : j, c = order == 1 ? j : k, i = r * side + c;
+            if (c + 1 < side) s.ss.push_back({i, i + 1, edge});
+            if (r + 1 < side) s.ss.push_back({i, i + side, edge});
+            if (c + 1 < side && r + 1 < side) s.ss.push_back({i, i + side + 1, diagonal});
+            if (c > 0 && r + 1 < side) s.ss.push_back({i, i + side - 1, diagonal});
+        }
+    if (order == 2) std::shuffle(s.ss.begin(), s.ss.end(), rng);
+    return s;
+}
+
+Set pairs(unsigned springs, unsigned particles, std::mt19937& rng) {
+    Set s;
+    scatter(s, particles, rng);
+    for (unsigned i = 0; i < springs; ++i)
+        s.ss.push_back({unsigned(rng() % particles), unsigned(rng() % particles), uniform(rng, 0.5f, 4)});
+    return s;
+}
+
+Set rope(unsigned springs, std::mt19937& rng) {
+    Set s;
+    scatter(s, springs + 1, rng);
+    for (unsigned i = 0; i < springs; ++i) s.ss.push_back({i, i + 1, 0.5f});
+    return s;
+}
+
+// Two cloths side by side, one spring on one particle, the same spring many times.
+Set mixed(std::mt19937& rng) {
+    Set s = cloth(24, 0, rng), t = cloth(16, 2, rng);
+    const unsigned base = unsigned(s.ps.size());
+    s.ps.insert(s.ps.end(), t.ps.begin(), t.ps.end());
+    for (TCSpring x : t.ss) s.ss.push_back({x.a + base, x.b + base, x.rest_length});
+    s.ss.insert(s.ss.begin() + 100, TCSpring{7, 7, 1});
+    for (int k = 0; k < 20; ++k) s.ss.insert(s.ss.begin() + 300, TCSpring{40, 41, 1.5f});
+    return s;
+}
+
+Set make(int which, std::mt19937& rng) {
+    switch (which) {
+    case 0: return cloth(64, 0, rng);
+    case 1: return cloth(64, 1, rng);
+    case 2: return cloth(64, 2, rng);
+    case 3: return rope(300, rng);
+    case 4: return pairs(3000, 900, rng);
+    case 5: return pairs(1, 2, rng);
+    case 6: return pairs(3, 3, rng);
+    case 7: return pairs(0, 4, rng);
+    case 8: return pairs(200, 1, rng);  // every spring on one particle
+    default: return mixed(rng);
+    }
+}
+
+const char* const kNames[] = {"cloth by row", "cloth by column", "cloth shuffled", "rope",
+                              "random pairs", "one spring",      "three springs", "no springs",
+                              "one particle", "mixed"};
+const unsigned kParts[] = {1, 2, 3, 4, 5, 7, 8, 64};
+
+// What the parts must give: spring_force in order, and each pass's largest |error|.
+std::vector<float> reference(Set& s) {
+    std::vector<float> largest;
+    for (unsigned pass = 0; pass < kPasses; ++pass) {
+        float l = 0.0f;
+        for (const TCSpring& x : s.ss) {
+            const float e = std::fabs(spring_force(s.ps[x.a], s.ps[x.b], x.rest_length));
+            if (!std::isnan(e)) l = std::max(l, e);
+        }
+        largest.push_back(l);
+    }
+    return largest;
+}
+
+float part_pass(int path, Set& s, const unsigned* schedule, unsigned part, unsigned* sync) {
+    const unsigned n = unsigned(s.ss.size());
+    return path == kSelected ? spring_pass_part(s.ps.data(), s.ss.data(), n, schedule, part, sync)
+                             : spring_pass_part_path(path, s.ps.data(), s.ss.data(), n, schedule, part, sync);
+}
+
+// Every part on its own thread for kPasses passes, nothing between them
+// (`reset`: the sync memory reset between passes instead, all threads
+// joined); returns each pass's largest error over the parts.
+std::vector<float> run_threads(int path, Set& s, const std::vector<unsigned>& schedule, unsigned parts, bool reset) {
+    std::vector<unsigned> sync(spring_sync_words(parts));
+    spring_sync_reset(sync.data(), parts);
+    std::vector<float> errors(size_t(parts) * kPasses, 0.0f);
+    auto run = [&](unsigned part, unsigned first, unsigned last) {
+        for (unsigned pass = first; pass < last; ++pass)
+            errors[pass * parts + part] = part_pass(path, s, schedule.data(), part, sync.data());
+    };
+    for (unsigned first = 0; first < kPasses; first += reset ? 1 : kPasses) {
+        std::vector<std::thread> threads;
+        for (unsigned p = 0; p < parts; ++p) threads.emplace_back(run, p, first, reset ? first + 1 : kPasses);
+        for (std::thread& t : threads) t.join();
+        if (reset) spring_sync_reset(sync.data(), parts);
+    }
+    std::vector<float> largest;
+    for (unsigned pass = 0; pass < kPasses; ++pass)
+        largest.push_back(*std::max_element(errors.begin() + pass * parts, errors.begin() + (pass + 1) * parts));
+    return largest;
+}
+
+std::vector<float> run_one_thread(int path, Set& s, const std::vector<unsigned>& schedule) {
+    std::vector<float> largest;
+    const unsigned n = unsigned(s.ss.size());
+    for (unsigned pass = 0; pass < kPasses; ++pass)
+        largest.push_back(path == kSelected ? spring_pass(s.ps.data(), s.ss.data(), n, schedule.data())
+                                            : spring_pass_path(path, s.ps.data(), s.ss.data(), n, schedule.data()));
+    return largest;
+}
+
+bool same(const Set& a, const Set& b, const std::vector<float>& ea, const std::vector<float>& eb) {
+    return a.ps.size() == b.ps.size() && std::memcmp(a.ps.data(), b.ps.data(), a.ps.size() * sizeof(TCVerlet)) == 0 &&
+           std::memcmp(ea.data(), eb.data(), ea.size() * sizeof(float)) == 0;
+}
+
+int failures = 0;
+
+void check(bool ok, const char* what, const char* topology, unsigned parts, int path) {
+    if (ok) return;
+    ++failures;
+    std::printf("FAIL %s: %s, %u parts, path %s\n", what, topology, parts,
+                path == kSelected ? "selected" : physics_path_name(path));
+}
+
+// One topology and part count on every path: the threads, a reset between
+// passes, spring_pass on one thread; a cloth must really be divided.
+void check_topology(int which, unsigned parts) {
+    std::mt19937 rng(1000 + which);
+    const Set start = make(which, rng);
+    Set want = start;
+    const std::vector<float> want_errors = reference(want);
+    const unsigned n = unsigned(start.ss.size()), count = unsigned(start.ps.size());
+    const unsigned words = spring_schedule_parts_words(n, count, parts);
+    std::vector<unsigned> schedule(words + 16, 0xdeadbeefu);
+    const bool made = spring_schedule_parts(start.ss.data(), n, count, parts, schedule.data());
+    check(made && std::count(schedule.begin() + words, schedule.end(), 0xdeadbeefu) == 16, "scheduled within its words",
+          kNames[which], parts, kSelected);
+    if (which <= 1 && parts >= 2) check(spring_schedule_parts_used(schedule.data()) >= 2, "divided", kNames[which], parts, kSelected);
+    for (int path = kSelected; path < PHYSICS_PATH_COUNT; ++path) {
+        if (path != kSelected && !physics_path_available(path)) continue;
+        Set got = start;
+        check(same(got, want, run_threads(path, got, schedule, parts, false), want_errors) || !made, "threads",
+              kNames[which], parts, path);
+        Set one = start;
+        check(same(one, want, run_one_thread(path, one, schedule), want_errors), "one thread", kNames[which], parts, path);
+        if (path == kSelected) {
+            Set reset = start;
+            check(same(reset, want, run_threads(path, reset, schedule, parts, true), want_errors), "reset between passes",
+                  kNames[which], parts, path);
+        }
+    }
+}
+
+// Refusals: no parts, too many, a particle past the array; a refused schedule
+// used anyway is applied in order by part 0 while the others return at once.
+void check_refusals() {
+    std::mt19937 rng(7);
+    Set s = pairs(50, 20, rng);
+    const unsigned n = unsigned(s.ss.size());
+    check(spring_schedule_parts_words(n, 20, 0) == 0 && spring_schedule_parts_words(n, 20, 65) == 0 &&
+              spring_sync_words(0) == 0 && spring_sync_words(65) == 0,
+          "no words for 0 or 65 parts", "random pairs", 0, kSelected);
+    std::vector<unsigned> schedule(spring_schedule_parts_words(n, 20, 64));
+    check(!spring_schedule_parts(s.ss.data(), n, 20, 0, schedule.data()) &&
+              !spring_schedule_parts(s.ss.data(), n, 20, 65, schedule.data()),
+          "refuses 0 and 65 parts", "random pairs", 0, kSelected);
+    check(!spring_schedule_parts(s.ss.data(), n, 19, 4, schedule.data()), "refuses a particle past the array",
+          "random pairs", 4, kSelected);
+    Set want = s;
+    const std::vector<float> want_errors = reference(want);
+    check(same(s, want, run_threads(kSelected, s, schedule, 4, false), want_errors), "refused schedule, in order",
+          "random pairs", 4, kSelected);
+}
+
+}  // namespace
+
+int main() {
+    for (int which = 0; which < int(sizeof kNames / sizeof kNames[0]); ++which)
+        for (unsigned parts : kParts) check_topology(which, parts);
+    check_refusals();
+    std::printf("%s: %d failures over %zu topologies x %zu part counts on every path\n",
+                failures ? "FAIL" : "ok", failures, sizeof kNames / sizeof kNames[0], sizeof kParts / sizeof kParts[0]);
+    return failures ? 1 : 0;
+}
