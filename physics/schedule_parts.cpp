@@ -341,7 +341,10 @@ size_t entry_words(const unsigned* e) {
 // Places every spring; returns how many it placed (all, unless the graph is wrong).
 unsigned place_parts(const TCSpring* springs, unsigned n, unsigned part_count, bool vectors, Work& w, Part* parts) {
     unsigned counts[kMaxParts] = {};
-    for (unsigned i = 0; i < n; ++i) ++counts[w.part[i]];
+    for (unsigned i = 0; i < n; ++i) {
+        if (w.part[i] >= part_count) return 0;  // a division that lost a spring is refused, not run
+        ++counts[w.part[i]];
+    }
     size_t base = 0, stream = 0;
     for (unsigned p = 0; p < part_count; ++p) {
         Part& part = parts[p];
