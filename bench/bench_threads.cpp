@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -90,11 +91,13 @@ struct Set {
     std::vector<unsigned> schedule;              // spring_schedule
     std::vector<unsigned> one, two;              // spring_schedule_parts, 1 and 2 parts
     std::vector<unsigned> order, order0, order1;  // what the floors touch, in order
-    std::vector<unsigned> sync;
+    std::vector<unsigned> sync, sync1;  // one for each parts schedule: its parts count passes in it
 };
 
-// A side x side cloth given row by row, as bench_physics.cpp's, or a rope (side 1).
-Set make_set(unsigned side, unsigned rope) {
+// A side x side cloth given row by row, as bench_physics.cpp's, or a rope
+// (side 1); `what` 0 makes every schedule, 1 only spring_schedule's, 2 only
+// the two parts'.
+Set make_set(unsigned side, unsigned rope, int what = 0) {
     Set s;
     const unsigned n = side > 1 ? side * side : rope + 1, w = side > 1 ? side : n;
     uint32_t seed = 777;
@@ -114,19 +117,25 @@ Set make_set(unsigned side, unsigned rope) {
         }
     }
     const unsigned count = unsigned(s.springs.size());
-    s.schedule.resize(spring_schedule_words(count, n));
+    s.sync.resize(spring_sync_words(2));
+    spring_sync_reset(s.sync.data(), 2);
+    s.sync1.resize(spring_sync_words(1));
+    spring_sync_reset(s.sync1.data(), 1);
+    if (what != 2) {
+        s.schedule.resize(spring_schedule_words(count, n));
+        if (!spring_schedule(s.springs.data(), count, n, s.schedule.data())) std::abort();
+    }
+    if (what != 1) {
+        s.two.resize(spring_schedule_parts_words(count, n, 2));
+        if (!spring_schedule_parts(s.springs.data(), count, n, 2, s.two.data())) std::abort();
+    }
+    if (what != 0) return s;
     s.one.resize(spring_schedule_parts_words(count, n, 1));
-    s.two.resize(spring_schedule_parts_words(count, n, 2));
-    if (!spring_schedule(s.springs.data(), count, n, s.schedule.data()) ||
-        !spring_schedule_parts(s.springs.data(), count, n, 1, s.one.data()) ||
-        !spring_schedule_parts(s.springs.data(), count, n, 2, s.two.data()))
-        std::abort();
+    if (!spring_schedule_parts(s.springs.data(), count, n, 1, s.one.data())) std::abort();
     s.order.resize(count), s.order0.resize(count), s.order1.resize(count);
     spring_schedule_order(s.schedule.data(), count, s.order.data());
     s.order0.resize(spring_schedule_parts_order(s.two.data(), 0, s.order0.data()));
     s.order1.resize(spring_schedule_parts_order(s.two.data(), 1, s.order1.data()));
-    s.sync.resize(spring_sync_words(2));
-    spring_sync_reset(s.sync.data(), 2);
     return s;
 }
 
@@ -146,7 +155,7 @@ void passes(How how, Set& s, TCVerlet* p) {
         break;
     case kOnePart:
         for (unsigned k = 0; k < kPasses; ++k)
-            benchmark::DoNotOptimize(spring_pass_part(p, s.springs.data(), n, s.one.data(), 0, s.sync.data()));
+            benchmark::DoNotOptimize(spring_pass_part(p, s.springs.data(), n, s.one.data(), 0, s.sync1.data()));
         break;
     case kTwoThreads:
         // No barrier between passes: each part waits only for what it needs.
@@ -184,12 +193,12 @@ void measure(Set& s, unsigned rounds, double* ns) {
 // The fastest of a few frames of a side x side cloth: the step (split between
 // the threads) and 16 passes, on one thread or two, in seconds.
 double frame_time(unsigned side, bool two) {
-    Set s = make_set(side, 0);
+    Set s = make_set(side, 0, two ? 2 : 1);
     std::vector<TCVerlet> v = s.start;
     const unsigned count = unsigned(v.size()), half = count / 2;
     float prev_dt = 0.0f;
     double best = 1e9;
-    for (int frame = 0; frame < 6; ++frame) {
+    for (int frame = 0; frame < 8; ++frame) {
         const auto t0 = std::chrono::steady_clock::now();
         if (two) {
             const float dt_before = prev_dt;
@@ -207,24 +216,28 @@ double frame_time(unsigned side, bool two) {
     return best;
 }
 
-// The largest side whose frame fits `budget`, from `guess`, in steps of 16 then halving.
+// The largest side whose frame fits `budget`, searched from `guess` (from
+// the 512x512 figures) in steps of 32, then halving to within 4.
 unsigned largest_side(bool two, unsigned guess, double budget) {
-    unsigned fits = 16, fails = 0;
-    unsigned side = std::max(guess, 32u);
+    unsigned fits, fails;
+    unsigned side = std::max(guess, 48u);
     if (frame_time(side, two) <= budget) {
-        fits = side;
-        for (side += 32; frame_time(side, two) <= budget; side += 32) fits = side;
+        for (fits = side, side += 32; frame_time(side, two) <= budget; side += 32) fits = side;
         fails = side;
     } else {
-        fails = side;
-        for (side -= 32; side > 16 && frame_time(side, two) > budget; side -= 32) fails = side;
+        for (fails = side, side -= 32; side > 16 && frame_time(side, two) > budget; side -= 32) fails = side;
         fits = std::max(side, 16u);
     }
-    while (fails - fits > 1) {
+    while (fails - fits > 4) {
         const unsigned mid = (fits + fails) / 2;
         (frame_time(mid, two) <= budget ? fits : fails) = mid;
     }
     return fits;
+}
+
+// The side whose 16 passes take `budget` at `ns` a spring (4 springs a particle).
+unsigned side_for(double ns, double budget) {
+    return unsigned(std::sqrt(budget * 1e9 / (ns * kPasses * 4)));
 }
 
 void print_ratio(const char* what, double r, double target) {
@@ -265,7 +278,8 @@ void print_threads() {
     print_ratio("floor of 2 threads vs floor of 1, cloth 256x256:", ns[0][kFloorOne] / ns[0][kFloorTwo], 0);
 
     const double budget = 1.0 / 60;
-    const unsigned one = largest_side(false, 360, budget), two = largest_side(true, 480, budget);
+    const unsigned one = largest_side(false, side_for(ns[1][kOneThread], budget), budget);
+    const unsigned two = largest_side(true, side_for(ns[1][kTwoThreads], budget), budget);
     std::printf("largest square cloth in a 60 Hz frame (step + %u passes), frames measured: %ux%u on 2 cores, "
                 "%ux%u on 1\n", kPasses, two, two, one, one);
     stop_helper();
