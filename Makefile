@@ -68,13 +68,15 @@ sanitize:
 	@cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure
 
 # The springs' parts on threads of their own under ThreadSanitizer: every
-# wait and publish checked, with and without random stalls.
+# wait and publish checked, with and without random stalls; then the cloth
+# program's relaxation, its worker handed pass after pass.
 tsan:
 	@scripts/setup.sh tsan
 	@test -f $(TSAN_BUILD)/CMakeCache.txt || cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DPENSHELL_TSAN=ON -DPENSHELL_BENCH=OFF
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target spring_parts_exactness spring_parts_jitter
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target spring_parts_exactness spring_parts_jitter test_cloth
 	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -R spring_parts
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/scripts/tsan.supp ./test_cloth --gtest_brief=1
 
 fuzz:
 	@scripts/setup.sh fuzz

@@ -29,7 +29,9 @@ std::atomic<unsigned> passes_handed{0};
 std::atomic<unsigned> passes_done{0};
 float worker_error = 0.0f;  // written before passes_done, read after it
 
-const auto worker_spin = std::chrono::microseconds(200);  // about a step of the largest cloths
+// Longer than the gap between two passes or two steps (the largest cloths'
+// update_physics), much shorter than the wait for the next frame.
+const auto worker_spin = std::chrono::microseconds(200);
 
 void run_worker()
 {

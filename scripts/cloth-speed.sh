@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Frames a second of penshell-cloth on a virtual X server (Xvfb, Mesa's
 # llvmpipe) while the pen pulls the cloth down and up, for cloths of several
-# sizes built from several revisions, and on as many cores as CORES names (the
-# frame probe makes the program see that many). Each round runs every
+# sizes built from several revisions; REVISION@N makes the program see N
+# cores (the frame probe's PENSHELL_CORES), so that it relaxes its springs on
+# one thread or two. Each round runs every
 # combination once, interleaved, so that other work on the machine spreads
 # over all of them; the table gives the best and the worst round. Then the
 # physics of a step in one part and in two (tools/cloth_steps), for the
 # revisions that have that tool.
-#   scripts/cloth-speed.sh ROUNDS REVISION... -- COLUMNSxROWS...
-#   CORES="1 2" scripts/cloth-speed.sh 6 HEAD~3 HEAD -- 64x48 176x132
+#   scripts/cloth-speed.sh ROUNDS REVISION[@N]... -- COLUMNSxROWS...
+#   scripts/cloth-speed.sh 6 HEAD~3 HEAD@1 HEAD@2 -- 64x48 176x132
 # Builds go to build-speed/ (kept: a second run rebuilds nothing).
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +21,6 @@ while [ $# -gt 0 ] && [ "$1" != "--" ]; do revisions+=("$1"); shift; done
 shift || true
 sizes=("$@")
 [ ${#revisions[@]} -gt 0 ] && [ ${#sizes[@]} -gt 0 ] || { echo "usage: $0 ROUNDS REVISION... -- COLUMNSxROWS..." >&2; exit 2; }
-read -r -a cores <<<"${CORES:-$(nproc)}"
 mkdir -p "$out"
 
 # The probe of this tree (it knows PENSHELL_CORES) is preloaded into every build.
@@ -29,7 +29,10 @@ cmake --build "$out/probe" -j2 --target frame_counter >/dev/null
 probe=$out/probe/libframe_counter.so
 
 programs=()
-for revision in "${revisions[@]}"; do
+for token in "${revisions[@]}"; do
+  revision=${token%@*}
+  cores=$(nproc)
+  [ "$token" = "$revision" ] || cores=${token#*@}
   hash=$(git -C "$src" rev-parse --short "$revision")
   if [ ! -d "$out/src-$hash" ]; then
     mkdir -p "$out/src-$hash"
@@ -43,7 +46,7 @@ for revision in "${revisions[@]}"; do
     if [ -f "$out/src-$hash/tools/cloth_steps.cpp" ]; then
       cmake --build "$build" -j2 --target cloth_steps >/dev/null
     fi
-    programs+=("$revision $size $build/penshell-cloth")
+    programs+=("$token $cores $size $build/penshell-cloth")
   done
 done
 
@@ -80,34 +83,32 @@ measure() {
   awk -v f0="$f0" -v f1="$f1" -v t0="$t0" -v t1="$t1" 'BEGIN { print (f1 - f0) / (t1 - t0) }'
 }
 
-declare -A best worst
+declare -A best worst timed
 for ((round = 1; round <= rounds; round++)); do
   for entry in "${programs[@]}"; do
-    read -r revision size program <<<"$entry"
-    for n in "${cores[@]}"; do
-      key="$revision $size $n"
-      fps=$(measure "$program" "$n")
-      printf 'round %d  %-12s %-9s %s cores  %6.1f frames a second\n' "$round" "$revision" "$size" "$n" "$fps" >&2
-      best[$key]=$(echo "${best[$key]:-0} $fps" | awk '{print ($2 > $1) ? $2 : $1}')
-      worst[$key]=$(echo "${worst[$key]:-1000} $fps" | awk '{print ($2 < $1) ? $2 : $1}')
-    done
+    read -r token n size program <<<"$entry"
+    key="$token $size"
+    fps=$(measure "$program" "$n")
+    printf 'round %d  %-12s %-9s %6.1f frames a second\n' "$round" "$token" "$size" "$fps" >&2
+    best[$key]=$(echo "${best[$key]:-0} $fps" | awk '{print ($2 > $1) ? $2 : $1}')
+    worst[$key]=$(echo "${worst[$key]:-1000} $fps" | awk '{print ($2 < $1) ? $2 : $1}')
   done
 done
 
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load average $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-12s %-9s %-6s %s\n' revision size cores "frames a second, best of $rounds (worst)"
+printf '%-14s %-9s %s\n' revision size "frames a second, best of $rounds (worst)"
 for entry in "${programs[@]}"; do
-  read -r revision size program <<<"$entry"
-  for n in "${cores[@]}"; do
-    key="$revision $size $n"
-    printf '%-12s %-9s %-6s %.0f (%.0f)\n' "$revision" "$size" "$n" "${best[$key]}" "${worst[$key]}"
-  done
+  read -r token n size program <<<"$entry"
+  key="$token $size"
+  printf '%-14s %-9s %.0f (%.0f)\n' "$token" "$size" "${best[$key]}" "${worst[$key]}"
 done
 
+# Each build once: the tool times one part and two itself.
 for entry in "${programs[@]}"; do
-  read -r revision size program <<<"$entry"
+  read -r token n size program <<<"$entry"
   steps=$(dirname "$program")/cloth_steps
-  if [ -x "$steps" ]; then
-    echo "$revision: $("$steps" 18)"
+  if [ -x "$steps" ] && [ -z "${timed[$steps]:-}" ]; then
+    timed[$steps]=1
+    echo "${token%@*}: $("$steps" 18)"
   fi
 done

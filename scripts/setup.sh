@@ -29,7 +29,7 @@ for job in "$@"; do
     bench) packages+=("${build[@]}" "${program[@]}" libbenchmark-dev) ;;
     sanitize) packages+=("${build[@]}" "${program[@]}" "${headless[@]}" "${tests[@]}" libclang-rt-14-dev) ;;
     fuzz) packages+=("${build[@]}" clang libclang-rt-14-dev) ;;
-    tsan) packages+=("${build[@]}" "${program[@]}" "${tests[@]}" libclang-rt-14-dev) ;;
+    tsan) packages+=("${build[@]}" "${program[@]}" "${headless[@]}" "${tests[@]}" libclang-rt-14-dev) ;;
     pictures) packages+=("${build[@]}" "${program[@]}" libstb-dev) ;;
     soak) packages+=("${headless[@]}") ;;
     memcheck) packages+=(valgrind) ;;
