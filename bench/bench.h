@@ -37,6 +37,8 @@ struct SpringSet {
 // A side x side cloth, structural and shear springs given row by row, or a
 // rope (side 1): a chain where every spring waits for the one before.
 SpringSet make_springs(unsigned side, unsigned rope);
+// The particles and springs alone, appended to start and springs.
+void lay_out_springs(unsigned side, unsigned rope, std::vector<TCVerlet>& start, std::vector<TCSpring>& springs);
 
 // The springs on two threads beside one (bench_threads.cpp): measures and prints.
 void print_threads();

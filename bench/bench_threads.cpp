@@ -99,23 +99,8 @@ struct Set {
 // the two parts'.
 Set make_set(unsigned side, unsigned rope, int what = 0) {
     Set s;
-    const unsigned n = side > 1 ? side * side : rope + 1, w = side > 1 ? side : n;
-    uint32_t seed = 777;
-    auto jitter = [&seed] { seed = seed * 1664525u + 1013904223u; return float(seed >> 8) / float(1u << 24) - 0.5f; };
-    for (unsigned i = 0; i < n; ++i) {
-        const float x = float(i % w) + 0.2f * jitter(), y = float(i / w) + 0.2f * jitter();
-        s.start.push_back(TCVerlet{x, y, x, y, 0.0f, -9.81f});
-    }
-    const float edge = clen(0, 0, 1, 0), diagonal = clen(0, 0, 1, 1);
-    for (unsigned i = 0; i < n; ++i) {
-        const unsigned r = i / w, c = i % w;
-        if (c + 1 < w) s.springs.push_back(TCSpring{i, i + 1, edge});
-        if (r + 1 < n / w) {
-            s.springs.push_back(TCSpring{i, i + w, edge});
-            if (c + 1 < w) s.springs.push_back(TCSpring{i, i + w + 1, diagonal});
-            if (c > 0) s.springs.push_back(TCSpring{i, i + w - 1, diagonal});
-        }
-    }
+    lay_out_springs(side, rope, s.start, s.springs);
+    const unsigned n = unsigned(s.start.size());
     const unsigned count = unsigned(s.springs.size());
     s.sync.resize(spring_sync_words(2));
     spring_sync_reset(s.sync.data(), 2);

@@ -13,25 +13,30 @@ void fill_scene(std::vector<TCVerlet>& v) {
     }
 }
 
-SpringSet make_springs(unsigned side, unsigned rope) {
-    SpringSet set;
+void lay_out_springs(unsigned side, unsigned rope, std::vector<TCVerlet>& start, std::vector<TCSpring>& springs) {
     const unsigned n = side > 1 ? side * side : rope + 1, w = side > 1 ? side : n;
     uint32_t seed = 777;
     auto jitter = [&seed] { seed = seed * 1664525u + 1013904223u; return float(seed >> 8) / float(1u << 24) - 0.5f; };
     for (unsigned i = 0; i < n; ++i) {
         const float x = float(i % w) + 0.2f * jitter(), y = float(i / w) + 0.2f * jitter();
-        set.start.push_back(TCVerlet{x, y, x, y, 0.0f, -9.81f});
+        start.push_back(TCVerlet{x, y, x, y, 0.0f, -9.81f});
     }
     const float side_len = clen(0, 0, 1, 0), diagonal = clen(0, 0, 1, 1);
     for (unsigned i = 0; i < n; ++i) {
         const unsigned r = i / w, c = i % w;
-        if (c + 1 < w) set.springs.push_back(TCSpring{i, i + 1, side_len});
+        if (c + 1 < w) springs.push_back(TCSpring{i, i + 1, side_len});
         if (r + 1 < n / w) {
-            set.springs.push_back(TCSpring{i, i + w, side_len});
-            if (c + 1 < w) set.springs.push_back(TCSpring{i, i + w + 1, diagonal});
-            if (c > 0) set.springs.push_back(TCSpring{i, i + w - 1, diagonal});
+            springs.push_back(TCSpring{i, i + w, side_len});
+            if (c + 1 < w) springs.push_back(TCSpring{i, i + w + 1, diagonal});
+            if (c > 0) springs.push_back(TCSpring{i, i + w - 1, diagonal});
         }
     }
+}
+
+SpringSet make_springs(unsigned side, unsigned rope) {
+    SpringSet set;
+    lay_out_springs(side, rope, set.start, set.springs);
+    const unsigned n = unsigned(set.start.size());
     const unsigned count = unsigned(set.springs.size());
     set.schedule.resize(spring_schedule_words(count, n));
     if (!spring_schedule(set.springs.data(), count, n, set.schedule.data())) std::abort();
