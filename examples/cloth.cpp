@@ -13,39 +13,11 @@
 #include <cstdio>
 #include <vector>
 
-const unsigned kCols = 20, kRows = 15;
-const float kSpacing = 0.5f;
-const float kGravity = 9.81f;
-const float kDt = 1.0f / 60.0f;
-const int kPasses = 16;  // per step: more give a stiffer cloth
-
-// Column c of row r (row 0 is the pinned top edge).
-unsigned at(unsigned c, unsigned r) { return r * kCols + c; }
-
-// Where a particle starts: rows hang down, each shifted half a spacing
-// further to the right than the one above it.
-TCVerlet start(unsigned c, unsigned r) {
-    const float half = kSpacing / 2;
-    const float x = half * float(2 * c + r), y = -kSpacing * float(r);
-    return TCVerlet{x, y, x, y, 0.0f, 0.0f};
-}
+#include "cloth_scene.h"
 
 int main() {
-    std::vector<TCVerlet> cloth;
-    for (unsigned r = 0; r < kRows; ++r)
-        for (unsigned c = 0; c < kCols; ++c) cloth.push_back(start(c, r));
-
-    // Structural springs to the right and below, shear springs on both diagonals.
-    const float side = clen(0, 0, kSpacing, 0), diagonal = clen(0, 0, kSpacing, kSpacing);
-    std::vector<TCSpring> springs;
-    for (unsigned r = 0; r < kRows; ++r)
-        for (unsigned c = 0; c < kCols; ++c) {
-            if (c + 1 < kCols) springs.push_back(TCSpring{at(c, r), at(c + 1, r), side});
-            if (r + 1 == kRows) continue;
-            springs.push_back(TCSpring{at(c, r), at(c, r + 1), side});
-            if (c + 1 < kCols) springs.push_back(TCSpring{at(c, r), at(c + 1, r + 1), diagonal});
-            if (c > 0) springs.push_back(TCSpring{at(c, r), at(c - 1, r + 1), diagonal});
-        }
+    std::vector<TCVerlet> cloth = cloth_at_start();
+    std::vector<TCSpring> springs = cloth_springs();
 
     // The schedule depends only on which particles the springs join: made once.
     const unsigned count = unsigned(springs.size()), particles = unsigned(cloth.size());
@@ -65,21 +37,13 @@ int main() {
         const float before = error;
         for (int pass = 0; pass < kPasses; ++pass) {
             error = spring_pass(cloth.data(), springs.data(), count, schedule.data());
-            for (unsigned c = 0; c < kCols; ++c) cloth[at(c, 0)] = start(c, 0);  // the pinned edge goes back
+            pin_top_edge(cloth);
             if (step == 1 && pass == 0) first = error;
         }
         // Gravity keeps the springs a little long; at rest that error stays put.
         still = std::fabs(error - before) < 1e-5f ? still + 1 : 0;
     }
 
-    std::printf("%ux%u cloth, %u springs of %g, pinned along its top edge\n", kCols, kRows, count, kSpacing);
-    std::printf("at rest after %u steps of %g, %d passes each: largest spring error %.6f (first pass %.6f)\n",
-                step, kDt, kPasses, error, first);
-    const struct { const char* name; unsigned c; } points[] = {
-        {"bottom left", 0}, {"bottom middle", kCols / 2}, {"bottom right", kCols - 1}};
-    for (const auto& point : points) {
-        const TCVerlet& p = cloth[at(point.c, kRows - 1)];
-        std::printf("%-13s x = %.6f, y = %.6f   exactly: x = %a, y = %a\n", point.name, p.x, p.y, p.x, p.y);
-    }
+    print_rest(cloth, count, step, error, first);
     return still >= 60 ? 0 : 1;
 }

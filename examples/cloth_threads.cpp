@@ -14,20 +14,9 @@
 #include <thread>
 #include <vector>
 
-const unsigned kCols = 20, kRows = 15;
-const float kSpacing = 0.5f;
-const float kGravity = 9.81f;
-const float kDt = 1.0f / 60.0f;
-const int kPasses = 16;  // per step: more give a stiffer cloth
+#include "cloth_scene.h"
+
 const unsigned kParts = 2;
-
-unsigned at(unsigned c, unsigned r) { return r * kCols + c; }
-
-TCVerlet start(unsigned c, unsigned r) {
-    const float half = kSpacing / 2;
-    const float x = half * float(2 * c + r), y = -kSpacing * float(r);
-    return TCVerlet{x, y, x, y, 0.0f, 0.0f};
-}
 
 // Two threads meet here: neither goes on until both have come. The mutex also
 // makes what each wrote before it visible to the other after it.
@@ -50,20 +39,8 @@ void meet(Meeting& m) {
 }
 
 int main() {
-    std::vector<TCVerlet> cloth;
-    for (unsigned r = 0; r < kRows; ++r)
-        for (unsigned c = 0; c < kCols; ++c) cloth.push_back(start(c, r));
-
-    const float side = clen(0, 0, kSpacing, 0), diagonal = clen(0, 0, kSpacing, kSpacing);
-    std::vector<TCSpring> springs;
-    for (unsigned r = 0; r < kRows; ++r)
-        for (unsigned c = 0; c < kCols; ++c) {
-            if (c + 1 < kCols) springs.push_back(TCSpring{at(c, r), at(c + 1, r), side});
-            if (r + 1 == kRows) continue;
-            springs.push_back(TCSpring{at(c, r), at(c, r + 1), side});
-            if (c + 1 < kCols) springs.push_back(TCSpring{at(c, r), at(c + 1, r + 1), diagonal});
-            if (c > 0) springs.push_back(TCSpring{at(c, r), at(c - 1, r + 1), diagonal});
-        }
+    std::vector<TCVerlet> cloth = cloth_at_start();
+    std::vector<TCSpring> springs = cloth_springs();
 
     // The schedule of the parts, and the memory they share during a pass.
     const unsigned count = unsigned(springs.size()), particles = unsigned(cloth.size());
@@ -102,7 +79,7 @@ int main() {
             error = spring_pass_part(cloth.data(), springs.data(), count, schedule.data(), 0, sync.data());
             meet(meeting);
             error = std::max(error, worker_error);  // the pass's largest error
-            for (unsigned c = 0; c < kCols; ++c) cloth[at(c, 0)] = start(c, 0);
+            pin_top_edge(cloth);
             if (step == 1 && pass == 0) first = error;
         }
         still = std::fabs(error - before) < 1e-5f ? still + 1 : 0;
@@ -111,14 +88,6 @@ int main() {
     meet(meeting);
     worker.join();
 
-    std::printf("%ux%u cloth, %u springs of %g, pinned along its top edge\n", kCols, kRows, count, kSpacing);
-    std::printf("at rest after %u steps of %g, %d passes each: largest spring error %.6f (first pass %.6f)\n",
-                step, kDt, kPasses, error, first);
-    const struct { const char* name; unsigned c; } points[] = {
-        {"bottom left", 0}, {"bottom middle", kCols / 2}, {"bottom right", kCols - 1}};
-    for (const auto& point : points) {
-        const TCVerlet& p = cloth[at(point.c, kRows - 1)];
-        std::printf("%-13s x = %.6f, y = %.6f   exactly: x = %a, y = %a\n", point.name, p.x, p.y, p.x, p.y);
-    }
+    print_rest(cloth, count, step, error, first);
     return still >= 60 ? 0 : 1;
 }
