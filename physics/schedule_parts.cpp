@@ -3,18 +3,26 @@
 // with the few waits a part needs from the others. The layout is in kernel.h.
 //
 // Division. Each particle goes to a part, and each spring to the part of its
-// particle a. A set given in sweeps, as a cloth given row by row, is best cut
-// across the sweep: in vertical bands, a part trails its neighbour by part of
-// a row and only springs at a band's edge wait across. Particles are numbered
-// in the order the springs first touch them; the difference of the numbers
-// most common among springs (above 1) is the sweep's period (a cloth's row),
-// and a particle's number modulo the period is its place across the sweep.
-// A set given in no order is best cut into ranges of particle indices, if its
-// particles lie in memory as they lie in space. Each cut, for each part count
-// from 2 to the one asked for, is tried on a model of the pass (a unit of
-// work a spring, a wait across parts kLatency units more) and the fastest is
-// kept; when none beats one part by a sixteenth (a rope, a small cloth, random
-// pairs) everything goes to part 0.
+// particle a. The first cut tried is into ranges of particle indices: where
+// particles lie in memory as they lie in space (a cloth, a rope), the parts
+// meet only at a range's ends, once a pass, and since a part may go on into
+// the next pass while the others finish this one, part p runs pass k + 1
+// while part p + 1 finishes pass k: their waits point into passes long done,
+// and each core keeps to its own range of memory. A pipeline of passes, half
+// a pass to fill with two parts. The second cut, tried only when no ranges
+// pay, is across the sweep of a set given in sweeps (a cloth given row by row
+// whose particles lie in no order): vertical bands, where a part trails its
+// neighbour by part of a row. It meets the neighbour at every row, a wait
+// near its deadline and a cache line passed between cores each time, which
+// is why ranges come first: on the 256x256 cloth bands ran 1.36x faster than
+// one thread, ranges 1.59x. For the sweep, particles are numbered in the
+// order the springs first touch them; the difference of the numbers most
+// common among springs (above 1) is the sweep's period (a cloth's row), and a
+// particle's number modulo the period is its place across the sweep. Each
+// cut, for each part count from 2 to the one asked for, is tried on a model
+// of a few passes (a unit of work a spring, a wait across parts kLatency
+// units more) and the fastest is kept; when none beats one part by a
+// sixteenth (a few dozen springs) everything goes to part 0.
 //
 // Placement. The steps of all parts are placed in one sequence, taking the
 // parts in turn. A spring is ready only once every spring it waits for has
@@ -42,6 +50,8 @@ namespace {
 // A wait across parts, in springs' work: the other core's store reaching this
 // one, about a hundred nanoseconds.
 constexpr uint64_t kLatency = 64;
+// Passes modelled: enough for a pipeline of ranges to show, few enough to be quick.
+constexpr unsigned kModelPasses = 4;
 // Steps: at most this many groups, or springs of a sequence. Small steps
 // publish progress sooner; runs with nothing between them become one again.
 constexpr unsigned kStepGroups = 1;
@@ -62,7 +72,7 @@ struct Work {
     unsigned* step;       // per spring: the step of its part that holds it
     unsigned char* part;  // per spring
     unsigned char* owner; // per end: the part of the particle it names
-    unsigned* sim;        // per spring: when the model lets it start
+    unsigned* sim;        // per spring: when the model's run of it ends
     unsigned* place;      // per end that names a particle: its place in the cut (for the model: per spring)
     unsigned* streams;    // each part's stream before it is copied out
 };
@@ -167,24 +177,35 @@ void cut(Work& w, unsigned n, unsigned places, unsigned parts) {
         w.part[i] = (unsigned char)(uint64_t(w.place[w.first[2 * size_t(i)]]) * parts / places);
 }
 
-// The model's time for a pass so divided: each part applies its springs in
-// the given order, one unit each; a spring starts when the springs it waits
-// for have ended, kLatency later when another part holds them.
-uint64_t model_time(const SpringGraph& g, const unsigned char* part, unsigned n, unsigned* start) {
+// The model's time for kModelPasses passes so divided, with nothing
+// between them: each part applies its springs in the given order, one unit
+// each; a spring starts when the springs it waits for have ended, kLatency
+// later when another part holds them. The first spring on a particle waits
+// for the last one on it in the previous pass.
+uint64_t model_time(const Work& w, const unsigned char* part, unsigned n, unsigned* end_at) {
     uint64_t end[kMaxParts] = {};
-    std::fill(start, start + n, 0u);
     uint64_t longest = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        const unsigned p = part[i];
-        const uint64_t t = std::max<uint64_t>(end[p], start[i]) + 1;
-        end[p] = t;
-        longest = std::max(longest, t);
-        for (int k = 0; k < 2; ++k) {
-            const unsigned j = g.next[2 * size_t(i) + k];
-            if (j != kNoSpring) start[j] = unsigned(std::max<uint64_t>(start[j], t + (part[j] != p ? kLatency : 0)));
+    for (unsigned pass = 0; pass < kModelPasses; ++pass)
+        for (unsigned i = 0; i < n; ++i) {
+            const unsigned p = part[i];
+            uint64_t t = end[p];
+            for (int k = 0; k < 2; ++k) {
+                const unsigned j = w.prev[2 * size_t(i) + k], s = j & ~kWrapFlag;
+                // A spring alone on its particle waits for nobody else's.
+                if ((j & kWrapFlag) && (pass == 0 || s == i)) continue;
+                t = std::max<uint64_t>(t, end_at[s] + (part[s] != p ? kLatency : 0));
+            }
+            // A time past 32 bits is far slower than one part: it only needs to stay so.
+            end_at[i] = unsigned(std::min<uint64_t>(t + 1, UINT_MAX));
+            end[p] = t + 1;
+            longest = std::max(longest, t + 1);
         }
-    }
     return longest;
+}
+
+// Places 0 to `places` by the way `how` (0: ranges of indices, 1: across the sweep).
+unsigned place_by(unsigned how, const TCSpring* springs, const Work& w, unsigned n, uint64_t* work) {
+    return how == 0 ? place_by_index(springs, w, n, work) : place_across_sweep(w, n, work);
 }
 
 // Chooses the division the model finds fastest; returns the parts it uses.
@@ -193,14 +214,15 @@ unsigned divide(const TCSpring* springs, unsigned n, unsigned parts, Work& w) {
     if (parts < 2 || n < 2) return 1;
     // Work memory for sorting, in memory not yet in use: 2n words each.
     uint64_t* work = reinterpret_cast<uint64_t*>(w.streams);
-    uint64_t best = n;  // one part
+    const uint64_t one_part = uint64_t(kModelPasses) * n;
+    uint64_t best = one_part;
     unsigned best_parts = 1, best_cut = 0;
-    for (unsigned how = 0; how < 2; ++how) {
-        const unsigned places = how == 0 ? place_across_sweep(w, n, work) : place_by_index(springs, w, n, work);
+    for (unsigned how = 0; how < 2 && best_parts == 1; ++how) {
+        const unsigned places = place_by(how, springs, w, n, work);
         // Fewer parts first: more must gain a sixteenth to be worth their waits.
         for (unsigned p = 2; p <= parts && p <= places; p = p * 2 > parts && p < parts ? parts : p * 2) {
             cut(w, n, places, p);
-            const uint64_t t = model_time(w.g, w.part, n, w.sim);
+            const uint64_t t = model_time(w, w.part, n, w.sim);
             if (t + t / 16 < best) best = t, best_parts = p, best_cut = how;
         }
     }
@@ -208,8 +230,7 @@ unsigned divide(const TCSpring* springs, unsigned n, unsigned parts, Work& w) {
         std::fill(w.part, w.part + n, (unsigned char)0);
         return 1;
     }
-    const unsigned places = best_cut == 0 ? place_across_sweep(w, n, work) : place_by_index(springs, w, n, work);
-    cut(w, n, places, best_parts);
+    cut(w, n, place_by(best_cut, springs, w, n, work), best_parts);
     return best_parts;
 }
 

@@ -134,7 +134,13 @@ float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_
 //
 // Between passes the caller does nothing: a part may start the next pass as
 // soon as it returns, and waits there for whatever it needs of the others'
-// previous pass. Every part must be called for every pass, with the same
+// previous pass. That is where most of the speed comes from: a set whose
+// particles lie in memory as they lie in space (a cloth, a rope) is divided
+// into ranges of particles, and part p runs pass k + 1 while part p + 1
+// finishes pass k, like a pipeline: 16 passes on 2 threads take about 8.5
+// passes' time. A caller that waits for every part after every pass (to put
+// fixed particles back, say) still gets the same bits, but such parts mostly
+// wait for one another. Every part must be called for every pass, with the same
 // particles, springs, schedule and sync memory; each schedule needs sync
 // memory of its own, since its parts count their passes there. When the
 // caller reads or writes the particles or rest lengths itself (to step them,
@@ -152,8 +158,8 @@ unsigned spring_schedule_parts_words(unsigned spring_count, unsigned particle_co
 // Like spring_schedule, for `parts` threads (1 to 64): writes at most
 // spring_schedule_parts_words(spring_count, particle_count, parts) words. The
 // springs are divided among the parts so that few of them wait across parts
-// and the work is even; a set that cannot be divided (a rope) leaves one part
-// nearly all of it, and the other parts return at once. Refuses what
+// and the work is even; a set that gains nothing from dividing (a few dozen
+// springs) leaves one part all of it, and the other parts return at once. Refuses what
 // spring_schedule refuses, sets of 2^28 springs or more, and 0 or more than
 // 64 parts. Any spring_schedule_parts schedule also serves spring_pass.
 bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
