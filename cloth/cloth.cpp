@@ -41,18 +41,17 @@ void tie(unsigned a, unsigned b, float dx, float dy)
     springs.push_back({a, b, clen(0.0f, 0.0f, dx, dy)});
 }
 
-// Pins back in place, at rest; the grabbed particle where it is held.
-void hold_fixed(float x, float y)
+// What is put back after every move: the pins in place, at rest, then the
+// grabbed particle where it is held (a grabbed pin follows the pen).
+std::vector<Hold> holds;
+
+void gather_holds(float x, float y)
 {
-    for (int column = 0; column < cloth_columns; ++column) {
-        TCVerlet& p = particles[at(column, 0)];
-        p.x = p.old_x = pin_x(column);
-        p.y = p.old_y = pin_y;
-    }
-    if (held >= 0) {
-        particles[held].x = x;
-        particles[held].y = y;
-    }
+    holds.clear();
+    for (int column = 0; column < cloth_columns; ++column)
+        holds.push_back(Hold{at(column, 0), pin_x(column), pin_y, true});
+    if (held >= 0)
+        holds.push_back(Hold{unsigned(held), x, y, false});
 }
 
 }  // namespace
@@ -131,11 +130,10 @@ void step_cloth(float x, float y)
         p.acc_y = -gravity - drag * (p.y - p.old_y) / step_seconds;
     }
     prev_dt = update_physics(step_seconds, prev_dt, particles.data(), unsigned(particles.size()));
-    hold_fixed(x, y);
-    for (int pass = 0; pass < passes; ++pass) {
-        relax_pass();
-        hold_fixed(x, y);
-    }
+    gather_holds(x, y);
+    for (const Hold& hold : holds)
+        put_back(particles.data(), hold);
+    relax_passes(passes, holds.data(), unsigned(holds.size()));
 }
 
 // One call: the positions are read straight from the particle records.

@@ -29,9 +29,15 @@ unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned
     return 1;
 }
 
-float relax_pass()
+float relax_passes(unsigned passes, const Hold* holds, unsigned hold_count)
 {
-    return spring_pass(particles, springs, spring_count, schedule.data());
+    float error = 0.0f;
+    for (unsigned pass = 0; pass < passes; ++pass) {
+        error = spring_pass(particles, springs, spring_count, schedule.data());
+        for (unsigned k = 0; k < hold_count; ++k)
+            put_back(particles, holds[k]);
+    }
+    return error;
 }
 
 void stop_relaxing() {}

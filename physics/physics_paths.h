@@ -33,6 +33,3 @@ float spring_pass_part_path(int path, TCVerlet* particles, const TCSpring* sprin
 // How many parts of a schedule made by spring_schedule_parts hold springs
 // (0 for any other schedule): the division the schedule chose.
 unsigned spring_schedule_parts_used(const unsigned* schedule);
-// Writes the indices of part `part`'s springs in the order it applies them;
-// returns how many (0 for a part the schedule does not have).
-unsigned spring_schedule_parts_order(const unsigned* schedule, unsigned part, unsigned* order);

@@ -56,18 +56,25 @@ int threads_settled_at(int count)
     return threads_running();
 }
 
-// Two and a half seconds of the program's steps: the cloth falls, is pulled
-// down and to the left by a particle near its middle, let go, and swings.
+// Five seconds of the program's steps: the cloth falls, then is pulled down
+// and to the left by a particle of its middle row, let go and swings; then
+// the same by one near the pins and one near its foot. Two parts split the
+// cloth into an upper and a lower half: a particle of the middle row is
+// touched by both, the others by one part, which puts it back itself.
 std::vector<TCVerlet> move_cloth()
 {
     for (int i = 0; i < 120; ++i)
         step_cloth(0.0f, 0.0f);
-    grab_nearest(320.0f, 300.0f);
-    for (int i = 0; i < 60; ++i)
-        step_cloth(320.0f - i, 300.0f - 2.0f * i);
-    let_go();
-    for (int i = 0; i < 120; ++i)
-        step_cloth(0.0f, 0.0f);
+    for (int row : {cloth_rows / 2, 2, cloth_rows - 3}) {
+        const TCVerlet& p = cloth_particles()[row * cloth_columns + cloth_columns / 2];
+        const float x = p.x, y = p.y;
+        grab_nearest(x, y);
+        for (int i = 0; i < 60; ++i)
+            step_cloth(x - i, y - 2.0f * i);
+        let_go();
+        for (int i = 0; i < 60; ++i)
+            step_cloth(0.0f, 0.0f);
+    }
     return cloth_particles();
 }
 

@@ -181,3 +181,12 @@ void spring_sync_reset(unsigned* sync, unsigned parts);
 // 0 applies the springs one by one in the given order and the others return 0.
 float spring_pass_part(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                        const unsigned* schedule, unsigned part, unsigned* sync);
+
+// Writes the indices of the springs that part `part` applies, in the order it
+// applies them, to `order` (room for spring_count), and returns how many: 0
+// for a part past the schedule's count, or a refused schedule. Each spring is
+// in one part. A caller that puts particles back between passes (pins) needs
+// no barrier for a particle that only one part's springs touch: that part's
+// thread may put it back between its own passes, and the bits stay those of
+// spring_pass.
+unsigned spring_schedule_parts_order(const unsigned* schedule, unsigned part, unsigned* order);
