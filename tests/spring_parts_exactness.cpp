@@ -237,6 +237,19 @@ void check(bool ok, const char* what, const char* topology, unsigned parts, int 
                 path == kSelected ? "selected" : physics_path_name(path));
 }
 
+// Every spring in exactly one part's order, as callers that hold particles
+// between passes rely on; nothing for a part past the count.
+bool each_spring_in_one_part(unsigned spring_count, const unsigned* schedule, unsigned parts) {
+    std::vector<unsigned> seen(spring_count, 0), order(spring_count + 1);
+    for (unsigned p = 0; p <= parts; ++p) {
+        const unsigned count = spring_schedule_parts_order(schedule, p, order.data());
+        if (p == parts && count != 0) return false;
+        for (unsigned k = 0; k < count; ++k)
+            if (order[k] >= spring_count || seen[order[k]]++) return false;
+    }
+    return std::count(seen.begin(), seen.end(), 1u) == std::ptrdiff_t(spring_count);
+}
+
 // One topology and part count on every path: the threads, a reset between
 // passes, spring_pass on one thread; cloths and the rope must really be divided.
 void check_topology(int which, unsigned parts) {
@@ -251,6 +264,8 @@ void check_topology(int which, unsigned parts) {
     check(made && std::count(schedule.begin() + words, schedule.end(), 0xdeadbeefu) == 16, "scheduled within its words",
           kNames[which], parts, kSelected);
     if ((which <= 1 || which == 3) && parts >= 2) check(spring_schedule_parts_used(schedule.data()) >= 2, "divided", kNames[which], parts, kSelected);
+    check(each_spring_in_one_part(n, schedule.data(), parts), "each spring in one part's order", kNames[which], parts,
+          kSelected);
     check(waits_order_every_pair(start, schedule.data()), "waits order every pair, no circle", kNames[which], parts, kSelected);
     for (int path = kSelected; path < PHYSICS_PATH_COUNT; ++path) {
         if (path != kSelected && !physics_path_available(path)) continue;
