@@ -44,7 +44,7 @@ test:
 	@scripts/setup.sh test
 	@$(call enable,PENSHELL_TESTS)
 	@cmake --build $(BUILD) -j $(JOBS)
-	@cd $(BUILD) && ctest --output-on-failure -LE slow
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
 # The kernel's exactness check built with every other compiler line users
 # build with: longer than make test should take.
@@ -52,7 +52,7 @@ kernel-flags-check:
 	@scripts/setup.sh test
 	@$(call enable,PENSHELL_TESTS)
 	@cmake --build $(BUILD) -j $(JOBS)
-	@cd $(BUILD) && ctest --output-on-failure -L slow
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L slow
 
 bench:
 	@scripts/setup.sh bench
