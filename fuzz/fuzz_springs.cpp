@@ -8,6 +8,7 @@
 // The bytes are read from their end (FuzzedDataProvider's integers), one after
 // another; whatever is missing reads as 0:
 //   parts - 1 (1 byte), particle count - 1 (2 bytes, big end first), spring count (2 bytes),
+//   the spring made bad for the refusal (2 bytes: see check_refused),
 //   each particle: a kind byte (see read_position) and its bytes,
 //   each spring: a, b (1 byte each below 257 particles, else 2), a rest kind byte (see read_rest).
 #include <fuzzer/FuzzedDataProvider.h>
@@ -116,11 +117,12 @@ void check_passes(int path, const std::vector<TCVerlet>& start, std::vector<TCSp
 }
 
 // One spring pointed at or past the particle count: refused, guard words kept.
-void check_refused(std::vector<TCSpring> ss, unsigned count, unsigned parts) {
+// `bad`: bit 0 the end, bits 1 and 2 the index, the rest which spring.
+void check_refused(std::vector<TCSpring> ss, unsigned count, unsigned parts, unsigned bad) {
     if (ss.empty()) return;
     const unsigned past[] = {count, count + 1, 0x80000000u, 0xffffffffu};
-    TCSpring& s = ss[ss.size() / 2];
-    (ss.size() % 2 ? s.a : s.b) = past[ss.size() % 4];
+    TCSpring& s = ss[(bad >> 3) % ss.size()];
+    (bad & 1 ? s.a : s.b) = past[bad >> 1 & 3];
     const unsigned n = unsigned(ss.size());
     std::vector<unsigned> schedule(spring_schedule_words(n, count) + kGuardWords, kGuard);
     if (spring_schedule(ss.data(), n, count, schedule.data())) fail("a spring past the particles accepted", "schedule");
@@ -138,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned parts = in.ConsumeIntegralInRange<unsigned>(1, kPartsAtMost);
     const unsigned count = in.ConsumeIntegralInRange<unsigned>(1, kMaxParticles);
     const unsigned wanted = in.ConsumeIntegralInRange<unsigned>(0, kMaxSprings);
+    const unsigned bad = in.ConsumeIntegral<uint16_t>();
     std::vector<TCVerlet> start(count);
     for (unsigned i = 0; i < count; ++i) read_position(in, start, i);
     std::vector<TCSpring> ss;
@@ -166,6 +169,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_passes(path, start, ss, schedule, want, errors, "schedule");
         check_passes(path, start, ss, parted, want, errors, "parts schedule");
     }
-    check_refused(ss, count, parts);
+    check_refused(ss, count, parts, bad);
     return 0;
 }
