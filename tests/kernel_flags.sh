@@ -13,7 +13,7 @@ sources=("$src"/physics/*.cpp "$src/tests/kernel_exactness.cpp")
 # Compiles every source of one line into DIR, JOBS at a time; fails if any does.
 compile_all() {
   local cmd=$1 dir=$2 pids=() status=0 source
-  mkdir -p "$dir"
+  rm -rf "$dir" && mkdir -p "$dir"  # no object of a source since removed
   for source in "${sources[@]}"; do
     while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
     $cmd -I"$src/physics/include" -I"$src/physics" -c "$source" -o "$dir/$(basename "$source" .cpp).o" &
@@ -26,7 +26,8 @@ compile_all() {
 build_and_run() {
   local cmd=$1 exe=$2
   echo "== $cmd"
-  compile_all "$cmd" "$exe.o" 2>&1 && $cmd "$exe.o"/*.o -o "$exe" 2>&1 && ${RUN:-} "$exe" 2>&1
+  local objects=$out/objects/${exe##*/}
+  compile_all "$cmd" "$objects" 2>&1 && $cmd "$objects"/*.o -o "$exe" 2>&1 && ${RUN:-} "$exe" 2>&1
 }
 
 status=0
