@@ -10,7 +10,8 @@
 //   parts - 1 (1 byte), particle count - 1 (2 bytes, big end first), spring count (2 bytes),
 //   the spring made bad for the refusal (2 bytes: see check_refused),
 //   each particle: a kind byte (see read_position) and its bytes,
-//   each spring: a, b (1 byte each below 257 particles, else 2), a rest kind byte (see read_rest).
+//   each spring: a, b (no byte for one particle, 1 up to 256, else 2), a rest kind byte (see read_rest).
+// fuzz/spring_seeds.py writes the seeds in fuzz/corpus/springs/ in this layout.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <penshell/physics.h>
 #include "physics_paths.h"
