@@ -6,7 +6,7 @@
 # memcheck, cross, install-check, install, package, package-check, web-kernel, web.
 set -euo pipefail
 
-build=(build-essential cmake pkg-config)
+build=(build-essential cmake ninja-build pkg-config)
 program=(libsdl1.2-compat-dev      # the SDL 1.2 API, over SDL2
          libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri  # OpenGL, GLU, llvmpipe
          libx11-dev)               # full screen asks X for help
