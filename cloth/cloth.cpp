@@ -131,8 +131,7 @@ void step_cloth(float x, float y)
     }
     prev_dt = update_physics(step_seconds, prev_dt, particles.data(), unsigned(particles.size()));
     gather_holds(x, y);
-    for (const Hold& hold : holds)
-        put_back(particles.data(), hold);
+    put_back_all(particles.data(), holds.data(), unsigned(holds.size()));
     relax_passes(passes, holds.data(), unsigned(holds.size()));
 }
 

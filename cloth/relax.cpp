@@ -152,8 +152,7 @@ float relax_passes(unsigned passes, const Hold* holds, unsigned hold_count)
     if (parts == 1) {
         for (unsigned pass = 0; pass < passes; ++pass) {
             error = spring_pass(particles, springs, spring_count, schedule.data());
-            for (unsigned k = 0; k < hold_count; ++k)
-                put_back(particles, holds[k]);
+            put_back_all(particles, holds, hold_count);
         }
         return error;
     }
@@ -165,8 +164,7 @@ float relax_passes(unsigned passes, const Hold* holds, unsigned hold_count)
     // A particle both parts touch is put back only when both are done with a pass.
     for (unsigned pass = 0; pass < passes; ++pass) {
         error = run_both(1, nullptr, 0);
-        for (unsigned k = 0; k < hold_count; ++k)
-            put_back(particles, holds[k]);
+        put_back_all(particles, holds, hold_count);
     }
     return error;
 }

@@ -34,6 +34,12 @@ inline void put_back(TCVerlet* particles, const Hold& hold)
     }
 }
 
+inline void put_back_all(TCVerlet* particles, const Hold* holds, unsigned hold_count)
+{
+    for (unsigned k = 0; k < hold_count; ++k)
+        put_back(particles, holds[k]);
+}
+
 // `passes` passes over every spring, each followed by the holds; returns the
 // last pass's largest error. The bits are those of one spring_pass a pass
 // with the holds between them. When it returns the worker is idle, so the

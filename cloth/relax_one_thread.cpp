@@ -34,8 +34,7 @@ float relax_passes(unsigned passes, const Hold* holds, unsigned hold_count)
     float error = 0.0f;
     for (unsigned pass = 0; pass < passes; ++pass) {
         error = spring_pass(particles, springs, spring_count, schedule.data());
-        for (unsigned k = 0; k < hold_count; ++k)
-            put_back(particles, holds[k]);
+        put_back_all(particles, holds, hold_count);
     }
     return error;
 }
