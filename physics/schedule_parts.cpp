@@ -71,9 +71,8 @@ struct Work {
     unsigned* first;      // two per spring: the end that names each end's particle (its first)
     unsigned* step;       // per spring: the step of its part that holds it
     unsigned char* part;  // per spring
-    unsigned char* owner; // per end: the part of the particle it names
     unsigned* sim;        // per spring: when the model's run of it ends
-    unsigned* place;      // per end that names a particle: its place in the cut (for the model: per spring)
+    unsigned* place;      // per end that names a particle: its place in the cut
     unsigned* streams;    // each part's stream before it is copied out
 };
 
@@ -81,20 +80,18 @@ bool allocate_work(Work& w, unsigned n) {
     const size_t m = n ? n : 1;
     w.prev = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
     w.first = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
-    w.owner = static_cast<unsigned char*>(std::malloc(2 * m));
     w.step = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
     w.part = static_cast<unsigned char*>(std::malloc(m));
     w.sim = static_cast<unsigned*>(std::malloc((m + kMaxParts) * sizeof(unsigned)));
     w.place = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
     w.streams = static_cast<unsigned*>(std::malloc(size_t(stream_bound(m)) * sizeof(unsigned)));
-    return allocate_graph(w.g, n) && w.prev && w.first && w.owner && w.step && w.part && w.sim && w.place && w.streams;
+    return allocate_graph(w.g, n) && w.prev && w.first && w.step && w.part && w.sim && w.place && w.streams;
 }
 
 void free_work(Work& w) {
     free_graph(w.g);
     std::free(w.prev);
     std::free(w.first);
-    std::free(w.owner);
     std::free(w.step);
     std::free(w.part);
     std::free(w.sim);

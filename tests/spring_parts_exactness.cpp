@@ -37,7 +37,8 @@ void scatter(Set& s, unsigned count, std::mt19937& rng) {
 }
 
 // A side x side jittered cloth (particle r * side + c), its springs given row
-// by row, column by column or shuffled.
+// by row, column by column or shuffled; or given row by row with its
+// particles shuffled in memory, which ranges of indices cannot divide.
 Set cloth(unsigned side, int order, std::mt19937& rng) {
     Set s;
     for (unsigned i = 0; i < side * side; ++i)
@@ -53,6 +54,15 @@ Set cloth(unsigned side, int order, std::mt19937& rng) {
             if (c > 0 && r + 1 < side) s.ss.push_back({i, i + side - 1, diagonal});
         }
     if (order == 2) std::shuffle(s.ss.begin(), s.ss.end(), rng);
+    if (order == 3) {
+        std::vector<unsigned> to(s.ps.size());
+        for (unsigned i = 0; i < to.size(); ++i) to[i] = i;
+        std::shuffle(to.begin(), to.end(), rng);
+        std::vector<TCVerlet> moved(s.ps.size());
+        for (unsigned i = 0; i < to.size(); ++i) moved[to[i]] = s.ps[i];
+        s.ps = moved;
+        for (TCSpring& x : s.ss) x.a = to[x.a], x.b = to[x.b];
+    }
     return s;
 }
 
@@ -93,13 +103,14 @@ Set make(int which, std::mt19937& rng) {
     case 6: return pairs(3, 3, rng);
     case 7: return pairs(0, 4, rng);
     case 8: return pairs(200, 1, rng);  // every spring on one particle
+    case 9: return cloth(64, 3, rng);
     default: return mixed(rng);
     }
 }
 
 const char* const kNames[] = {"cloth by row", "cloth by column", "cloth shuffled", "rope",
                               "random pairs", "one spring",      "three springs", "no springs",
-                              "one particle", "mixed"};
+                              "one particle", "cloth, particles shuffled", "mixed"};
 const unsigned kParts[] = {1, 2, 3, 4, 5, 7, 8, 64};
 
 // What the parts must give: spring_force in order, and each pass's largest |error|.
@@ -263,7 +274,8 @@ void check_topology(int which, unsigned parts) {
     const bool made = spring_schedule_parts(start.ss.data(), n, count, parts, schedule.data());
     check(made && std::count(schedule.begin() + words, schedule.end(), 0xdeadbeefu) == 16, "scheduled within its words",
           kNames[which], parts, kSelected);
-    if ((which <= 1 || which == 3) && parts >= 2) check(spring_schedule_parts_used(schedule.data()) >= 2, "divided", kNames[which], parts, kSelected);
+    const bool divisible = which <= 1 || which == 3 || which == 9;  // cloths in order, the rope
+    if (divisible && parts >= 2) check(spring_schedule_parts_used(schedule.data()) >= 2, "divided", kNames[which], parts, kSelected);
     check(each_spring_in_one_part(n, schedule.data(), parts), "each spring in one part's order", kNames[which], parts,
           kSelected);
     check(waits_order_every_pair(start, schedule.data()), "waits order every pair, no circle", kNames[which], parts, kSelected);
