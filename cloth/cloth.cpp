@@ -41,15 +41,14 @@ void tie(unsigned a, unsigned b, float dx, float dy)
     springs.push_back({a, b, clen(0.0f, 0.0f, dx, dy)});
 }
 
-// What is put back after every move: the pins in place, at rest, then the
-// grabbed particle where it is held (a grabbed pin follows the pen).
+// What is put back after every move: the pins in place, at rest (laid down
+// with the cloth), then the grabbed particle where it is held (a grabbed pin
+// follows the pen).
 std::vector<Hold> holds;
 
-void gather_holds(float x, float y)
+void hold_grabbed(float x, float y)
 {
-    holds.clear();
-    for (int column = 0; column < cloth_columns; ++column)
-        holds.push_back(Hold{at(column, 0), pin_x(column), pin_y, true});
+    holds.resize(cloth_columns);
     if (held >= 0)
         holds.push_back(Hold{unsigned(held), x, y, false});
 }
@@ -71,6 +70,9 @@ unsigned make_cloth(unsigned parts)
             p.x = p.old_x = pin_x(column) + 0.866f * dy * row;
             p.y = p.old_y = pin_y + 0.5f * dy * row;
         }
+    holds.clear();
+    for (int column = 0; column < cloth_columns; ++column)
+        holds.push_back(Hold{at(column, 0), pin_x(column), pin_y, true});
     // Neighbours along rows and columns, and every second one, which keeps
     // the cloth from folding into creases it cannot leave. Row by row from the
     // pins down: each pass carries the pins' hold down the cloth.
@@ -130,7 +132,7 @@ void step_cloth(float x, float y)
         p.acc_y = -gravity - drag * (p.y - p.old_y) / step_seconds;
     }
     prev_dt = update_physics(step_seconds, prev_dt, particles.data(), unsigned(particles.size()));
-    gather_holds(x, y);
+    hold_grabbed(x, y);
     put_back_all(particles.data(), holds.data(), unsigned(holds.size()));
     relax_passes(passes, holds.data(), unsigned(holds.size()));
 }
