@@ -9,7 +9,6 @@
 // gives the same bits everywhere.
 #include <penshell/physics.h>
 
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -27,23 +26,7 @@ int main() {
         return 1;
     }
 
-    float prev_dt = 0.0f;  // no step before the first one: the cloth starts at rest
-    unsigned still = 0, step = 0;
-    float error = 0.0f, first = 0.0f;  // the largest errors of the last pass, and of the very first
-    while (still < 60 && step < 100000) {
-        ++step;
-        for (TCVerlet& p : cloth) p.acc_y -= kGravity;
-        prev_dt = update_physics(kDt, prev_dt, cloth.data(), particles);
-        const float before = error;
-        for (int pass = 0; pass < kPasses; ++pass) {
-            error = spring_pass(cloth.data(), springs.data(), count, schedule.data());
-            pin_top_edge(cloth);
-            if (step == 1 && pass == 0) first = error;
-        }
-        // Gravity keeps the springs a little long; at rest that error stays put.
-        still = std::fabs(error - before) < 1e-5f ? still + 1 : 0;
-    }
-
-    print_rest(cloth, count, step, error, first);
-    return still >= 60 ? 0 : 1;
+    return relax_until_still(cloth, count, [&] {
+        return spring_pass(cloth.data(), springs.data(), count, schedule.data());
+    });
 }

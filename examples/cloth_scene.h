@@ -1,9 +1,10 @@
 #pragma once
 // The cloth that cloth.cpp relaxes on one thread and cloth_threads.cpp on two:
 // 20x15 particles pinned along the top edge, structural and shear springs, and
-// what both print of it once it has come to rest.
+// how both step it until it comes to rest, and what they print of it then.
 #include <penshell/physics.h>
 
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -62,4 +63,30 @@ inline void print_rest(const std::vector<TCVerlet>& cloth, unsigned springs, uns
         const TCVerlet& p = cloth[at(point.c, kRows - 1)];
         std::printf("%-13s x = %.6f, y = %.6f   exactly: x = %a, y = %a\n", point.name, p.x, p.y, p.x, p.y);
     }
+}
+
+// Steps the cloth under gravity, each step followed by kPasses calls of
+// `pass` (one pass over the springs, returning its largest error) with the
+// top edge pinned after each, until that error stops changing: gravity keeps
+// the springs a little long, and at rest the error stays put. Prints the
+// cloth at rest; returns the exit status, 0 once it came to rest.
+template <class Pass>
+int relax_until_still(std::vector<TCVerlet>& cloth, unsigned springs, Pass pass) {
+    float prev_dt = 0.0f;  // no step before the first one: the cloth starts at rest
+    unsigned still = 0, step = 0;
+    float error = 0.0f, first = 0.0f;  // the largest errors of the last pass, and of the very first
+    while (still < 60 && step < 100000) {
+        ++step;
+        for (TCVerlet& p : cloth) p.acc_y -= kGravity;
+        prev_dt = update_physics(kDt, prev_dt, cloth.data(), unsigned(cloth.size()));
+        const float before = error;
+        for (int k = 0; k < kPasses; ++k) {
+            error = pass();
+            pin_top_edge(cloth);
+            if (step == 1 && k == 0) first = error;
+        }
+        still = std::fabs(error - before) < 1e-5f ? still + 1 : 0;
+    }
+    print_rest(cloth, springs, step, error, first);
+    return still >= 60 ? 0 : 1;
 }

@@ -7,7 +7,6 @@
 #include <penshell/physics.h>
 
 #include <algorithm>
-#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -66,28 +65,14 @@ int main() {
         }
     });
 
-    float prev_dt = 0.0f;
-    unsigned still = 0, step = 0;
-    float error = 0.0f, first = 0.0f;
-    while (still < 60 && step < 100000) {
-        ++step;
-        for (TCVerlet& p : cloth) p.acc_y -= kGravity;
-        prev_dt = update_physics(kDt, prev_dt, cloth.data(), particles);
-        const float before = error;
-        for (int pass = 0; pass < kPasses; ++pass) {
-            meet(meeting);
-            error = spring_pass_part(cloth.data(), springs.data(), count, schedule.data(), 0, sync.data());
-            meet(meeting);
-            error = std::max(error, worker_error);  // the pass's largest error
-            pin_top_edge(cloth);
-            if (step == 1 && pass == 0) first = error;
-        }
-        still = std::fabs(error - before) < 1e-5f ? still + 1 : 0;
-    }
+    const int status = relax_until_still(cloth, count, [&] {
+        meet(meeting);
+        const float error = spring_pass_part(cloth.data(), springs.data(), count, schedule.data(), 0, sync.data());
+        meet(meeting);
+        return std::max(error, worker_error);  // the pass's largest error
+    });
     finished = true;
     meet(meeting);
     worker.join();
-
-    print_rest(cloth, count, step, error, first);
-    return still >= 60 ? 0 : 1;
+    return status;
 }
