@@ -3,7 +3,6 @@
 // every thread of the cloth drawn (in an OpenGL context on a private X server).
 // Built twice: with the threaded relaxation and with the one-thread variant.
 #include <gtest/gtest.h>
-#include <SDL.h>
 #include <GL/gl.h>
 #include <dirent.h>
 #include <unistd.h>
@@ -16,7 +15,7 @@
 #include <utility>
 
 #include "cloth.h"
-#include "x_session.h"
+#include "gl_window.h"
 
 namespace {
 
@@ -123,10 +122,7 @@ class Cloth : public testing::TestWithParam<Relaxing> {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(start_x_server(640, 480, false));
-        setenv("DISPLAY", x_display_name().c_str(), 1);
-        SDL_Init(SDL_INIT_VIDEO);
-        ASSERT_NE(SDL_SetVideoMode(640, 480, 0, SDL_OPENGL), nullptr);
+        ASSERT_TRUE(open_gl_window(640, 480));
         // Window coordinates are the cloth's pixels, as in the program.
         glViewport(0, 0, 640, 480);
         glMatrixMode(GL_PROJECTION);
@@ -141,8 +137,7 @@ protected:
     }
     static void TearDownTestSuite()
     {
-        SDL_Quit();
-        end_x_server();
+        close_gl_window();
     }
     static std::vector<TCVerlet> reference;
 };

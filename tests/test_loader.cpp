@@ -1,6 +1,5 @@
 // The loader in a real OpenGL context (SDL on a private X server).
 #include <gtest/gtest.h>
-#include <SDL.h>
 #include <GL/gl.h>
 
 #include <cstdlib>
@@ -9,7 +8,7 @@
 
 #include "picture_text.h"
 #include "pictures.h"
-#include "x_session.h"
+#include "gl_window.h"
 
 namespace {
 
@@ -17,15 +16,11 @@ class Loader : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(start_x_server(640, 480, false));
-        setenv("DISPLAY", x_display_name().c_str(), 1);
-        SDL_Init(SDL_INIT_VIDEO);
-        ASSERT_NE(SDL_SetVideoMode(640, 480, 0, SDL_OPENGL), nullptr);
+        ASSERT_TRUE(open_gl_window(640, 480));
     }
     static void TearDownTestSuite()
     {
-        SDL_Quit();
-        end_x_server();
+        close_gl_window();
     }
 };
 
