@@ -4,6 +4,7 @@
 
 #include "relax.h"
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -41,16 +42,38 @@ void tie(unsigned a, unsigned b, float dx, float dy)
     springs.push_back({a, b, clen(0.0f, 0.0f, dx, dy)});
 }
 
-// What is put back after every move: the pins in place, at rest (laid down
-// with the cloth), then the grabbed particle where it is held (a grabbed pin
-// follows the pen).
-std::vector<Hold> holds;
+// The floor, a little below where the cloth hangs, and a ball lying on it to
+// the cloth's right, where a corner of the cloth pulled to the right drapes
+// over it. The kernel keeps every particle out of both; only the particle
+// the pen holds goes where the pen does.
+const TCPlane floor_plane{0.0f, 1.0f, 150.0f};
+const TCCircle ball{520.0f, 195.0f, 45.0f};
+const float floor_drawn = 6.0f;  // the floor's edge, drawn as a band this high below it
+
+// What the kernel puts back after every pass: the pins in place, at rest
+// (laid down with the cloth), then the grabbed particle where it is held (a
+// grabbed pin follows the pen), with the speed the pen gives it.
+std::vector<TCHold> holds;
 
 void hold_grabbed(float x, float y)
 {
     holds.resize(cloth_columns);
     if (held >= 0)
-        holds.push_back(Hold{unsigned(held), x, y, false});
+        holds.push_back(TCHold{unsigned(held), x, y, 0});
+}
+
+// The step moves the held particles too (gravity): they start the passes where they are held.
+void put_held_back()
+{
+    for (const TCHold& h : holds) {
+        TCVerlet& p = particles[h.particle];
+        p.x = h.x;
+        p.y = h.y;
+        if (h.still) {
+            p.old_x = h.x;
+            p.old_y = h.y;
+        }
+    }
 }
 
 }  // namespace
@@ -72,7 +95,7 @@ unsigned make_cloth(unsigned parts)
         }
     holds.clear();
     for (int column = 0; column < cloth_columns; ++column)
-        holds.push_back(Hold{at(column, 0), pin_x(column), pin_y, true});
+        holds.push_back(TCHold{at(column, 0), pin_x(column), pin_y, 1});
     // Neighbours along rows and columns, and every second one, which keeps
     // the cloth from folding into creases it cannot leave. Row by row from the
     // pins down: each pass carries the pins' hold down the cloth.
@@ -133,8 +156,9 @@ void step_cloth(float x, float y)
     }
     prev_dt = update_physics(step_seconds, prev_dt, particles.data(), unsigned(particles.size()));
     hold_grabbed(x, y);
-    put_back_all(particles.data(), holds.data(), unsigned(holds.size()));
-    relax_passes(passes, holds.data(), unsigned(holds.size()));
+    put_held_back();
+    const TCRules rules{holds.data(), unsigned(holds.size()), &floor_plane, 1, &ball, 1};
+    relax_passes(passes, rules);
 }
 
 // One call: the positions are read straight from the particle records.
@@ -145,4 +169,40 @@ void draw_cloth()
     glVertexPointer(2, GL_FLOAT, sizeof(TCVerlet), &particles[0].x);
     glDrawElements(GL_LINES, GLsizei(lines.size()), GL_UNSIGNED_SHORT, lines.data());
     glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+// The floor's edge as a band across the window (the pen may go below it,
+// and is drawn there over the background alone), and the ball as the kernel
+// sees it: the points whose clen from the centre is the radius, a slightly
+// octagonal outline (a round one would show the cloth sinking into it where
+// it lies along a diagonal).
+void draw_floor_and_ball()
+{
+    glColor3f(0.35f, 0.35f, 0.4f);
+    glBegin(GL_QUADS);
+    glVertex2f(0.0f, floor_plane.d - floor_drawn);
+    glVertex2f(640.0f, floor_plane.d - floor_drawn);
+    glVertex2f(640.0f, floor_plane.d);
+    glVertex2f(0.0f, floor_plane.d);
+    glEnd();
+    glColor3f(0.3f, 0.5f, 0.75f);
+    glBegin(GL_TRIANGLE_FAN);
+    glVertex2f(ball.x, ball.y);
+    const int sides = 96;
+    for (int k = 0; k <= sides; ++k) {
+        const float angle = 6.2831853f * k / sides, dx = std::cos(angle), dy = std::sin(angle);
+        const float reach = ball.radius / clen(0.0f, 0.0f, dx, dy);
+        glVertex2f(ball.x + dx * reach, ball.y + dy * reach);
+    }
+    glEnd();
+}
+
+float floor_height()
+{
+    return floor_plane.d;
+}
+
+TCCircle ball_shape()
+{
+    return ball;
 }

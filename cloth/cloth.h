@@ -1,6 +1,7 @@
 #pragma once
 // The cloth: a grid of kernel particles tied by springs, pinned along its top
-// edge, moved in fixed steps and drawn as lines.
+// edge, kept above a floor and out of a ball, moved in fixed steps and drawn
+// as lines.
 
 // The size is fixed when the program is built.
 #ifndef CLOTH_COLUMNS
@@ -35,6 +36,11 @@ void step_cloth(float x, float y);
 // The threads between neighbours along rows and columns as lines, in the
 // cloth's colour.
 void draw_cloth();
+
+// The floor and the ball the cloth cannot enter, drawn under the cloth.
+void draw_floor_and_ball();
+float floor_height();
+TCCircle ball_shape();
 
 // Where the particles are, row by row from the pins.
 const std::vector<TCVerlet>& cloth_particles();

@@ -58,6 +58,7 @@ static void release_button(SDL_Event& event)
 static void draw_frame(GLuint pen_texture)
 {
     draw_background(0);
+    draw_floor_and_ball();
     draw_cloth();
     start_inverting_blend();
     draw_picture(pen_texture, mouse_x, mouse_y, 16);

@@ -16,35 +16,12 @@ unsigned parts_for_this_machine();
 unsigned start_relaxing(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                         unsigned particle_count, unsigned parts);
 
-// A particle put back after every pass: at (x, y), with no speed if `still`.
-struct Hold {
-    unsigned particle;
-    float x, y;
-    bool still;
-};
-
-inline void put_back(TCVerlet* particles, const Hold& hold)
-{
-    TCVerlet& p = particles[hold.particle];
-    p.x = hold.x;
-    p.y = hold.y;
-    if (hold.still) {
-        p.old_x = hold.x;
-        p.old_y = hold.y;
-    }
-}
-
-inline void put_back_all(TCVerlet* particles, const Hold* holds, unsigned hold_count)
-{
-    for (unsigned k = 0; k < hold_count; ++k)
-        put_back(particles, holds[k]);
-}
-
-// `passes` passes over every spring, each followed by the holds; returns the
-// last pass's largest error. The bits are those of one spring_pass a pass
-// with the holds between them. When it returns the worker is idle, so the
-// caller may read and change the particles.
-float relax_passes(unsigned passes, const Hold* holds, unsigned hold_count);
+// `passes` passes over every spring, each with the rules (pins, the pen's
+// particle, the floor and the ball: kernel rules, applied inside the pass);
+// returns the last pass's largest error. The bits are those of one
+// spring_pass_rules a pass. When it returns the worker is idle, so the
+// caller may read and change the particles and the rules.
+float relax_passes(unsigned passes, const TCRules& rules);
 
 // Ends the worker, if any, and waits until it has.
 void stop_relaxing();

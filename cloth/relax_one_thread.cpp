@@ -9,6 +9,7 @@ namespace {
 TCVerlet* particles = nullptr;
 const TCSpring* springs = nullptr;
 unsigned spring_count = 0;
+unsigned particle_count = 0;
 std::vector<unsigned> schedule;
 
 }  // namespace
@@ -19,23 +20,22 @@ unsigned parts_for_this_machine()
 }
 
 unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned spring_count_,
-                        unsigned particle_count, unsigned)
+                        unsigned particle_count_, unsigned)
 {
     particles = particles_;
     springs = springs_;
     spring_count = spring_count_;
+    particle_count = particle_count_;
     schedule.resize(spring_schedule_words(spring_count, particle_count));
     spring_schedule(springs, spring_count, particle_count, schedule.data());
     return 1;
 }
 
-float relax_passes(unsigned passes, const Hold* holds, unsigned hold_count)
+float relax_passes(unsigned passes, const TCRules& rules)
 {
     float error = 0.0f;
-    for (unsigned pass = 0; pass < passes; ++pass) {
-        error = spring_pass(particles, springs, spring_count, schedule.data());
-        put_back_all(particles, holds, hold_count);
-    }
+    for (unsigned pass = 0; pass < passes; ++pass)
+        error = spring_pass_rules(particles, springs, spring_count, schedule.data(), particle_count, &rules);
     return error;
 }
 

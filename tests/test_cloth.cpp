@@ -55,11 +55,27 @@ int threads_settled_at(int count)
     return threads_running();
 }
 
-// Five seconds of the program's steps: the cloth falls, then is pulled down
+// The cloth's bottom right corner pulled to the right over the ball and
+// down beside it, below the floor, for `steps` steps, and held there.
+void drape_over_ball(int steps)
+{
+    const TCCircle ball = ball_shape();
+    const TCVerlet& corner = cloth_particles()[cloth_particles().size() - 1];
+    const float x = corner.x, y = corner.y;
+    grab_nearest(x, y);
+    for (int i = 1; i <= steps; ++i) {
+        const float t = float(i) / steps;
+        step_cloth(t < 0.5f ? x + (ball.x + ball.radius + 30 - x) * 2 * t : ball.x + ball.radius + 30,
+                   t < 0.5f ? y : y + (floor_height() - 20 - y) * (2 * t - 1));
+    }
+}
+
+// Six seconds of the program's steps: the cloth falls, then is pulled down
 // and to the left by a particle of its middle row, let go and swings; then
-// the same by one near the pins and one near its foot. Two parts split the
-// cloth into an upper and a lower half: a particle of the middle row is
-// touched by both, the others by one part, which puts it back itself.
+// the same by one near the pins and one near its foot; then its corner is
+// dragged over the ball and let go. Two parts split the cloth into an upper
+// and a lower half: a particle of the middle row is touched by both, a pin
+// by one; the kernel puts each back in whichever part finishes it.
 std::vector<TCVerlet> move_cloth()
 {
     for (int i = 0; i < 120; ++i)
@@ -74,6 +90,10 @@ std::vector<TCVerlet> move_cloth()
         for (int i = 0; i < 60; ++i)
             step_cloth(0.0f, 0.0f);
     }
+    drape_over_ball(120);
+    let_go();
+    for (int i = 0; i < 60; ++i)
+        step_cloth(0.0f, 0.0f);
     return cloth_particles();
 }
 
@@ -160,6 +180,47 @@ TEST_P(Cloth, MovesTheSameBitsDrawsEveryThreadAndLeavesNoWorker)
     EXPECT_EQ(std::memcmp(moved.data(), reference.data(), reference.size() * sizeof(TCVerlet)), 0);
     end_cloth();
     EXPECT_EQ(threads_settled_at(before), before) << "the worker outlives the cloth";
+}
+
+// Particles other than the held one (the last) inside the ball or under the
+// floor, and how many lie on each.
+void count_on_ball_and_floor(int& on_ball, int& on_floor, unsigned held)
+{
+    const std::vector<TCVerlet>& particles = cloth_particles();
+    const TCCircle ball = ball_shape();
+    on_ball = on_floor = 0;
+    for (unsigned i = 0; i < particles.size(); ++i) {
+        if (i == held)
+            continue;
+        const float from_ball = clen(ball.x, ball.y, particles[i].x, particles[i].y);
+        EXPECT_GE(from_ball, ball.radius - 0.01f) << "particle " << i << " in the ball";
+        EXPECT_GE(particles[i].y, floor_height() - 0.01f) << "particle " << i << " under the floor";
+        on_ball += from_ball < ball.radius + 1.0f;
+        on_floor += particles[i].y < floor_height() + 1.0f;
+    }
+}
+
+// Dragged over the ball, the cloth drapes on it; pulled by its foot below
+// the floor, it lies on the floor: no particle but the held one inside
+// either, and some on each.
+TEST_P(Cloth, DrapesOverTheBallAndLiesOnTheFloor)
+{
+    ASSERT_EQ(make_cloth(GetParam().asked), GetParam().parts);
+    for (int i = 0; i < 120; ++i)
+        step_cloth(0.0f, 0.0f);
+    drape_over_ball(240);
+    int on_ball, on_floor;
+    count_on_ball_and_floor(on_ball, on_floor, unsigned(cloth_particles().size() - 1));
+    EXPECT_GT(on_ball, 5);
+    let_go();
+    const unsigned foot = unsigned((cloth_rows - 1) * cloth_columns + cloth_columns / 2);
+    const float x = cloth_particles()[foot].x, y = cloth_particles()[foot].y;
+    grab_nearest(x, y);
+    for (int i = 1; i <= 120; ++i)
+        step_cloth(x, y + (floor_height() - 60 - y) * i / 120);
+    count_on_ball_and_floor(on_ball, on_floor, foot);
+    EXPECT_GT(on_floor, 0);
+    end_cloth();
 }
 
 INSTANTIATE_TEST_SUITE_P(Relaxings, Cloth, testing::ValuesIn(relaxings),
