@@ -3,6 +3,7 @@
 #include <penshell/physics.h>
 #include "physics_paths.h"
 
+#include <functional>
 #include <vector>
 
 // Plain scalar versions of the kernel (reference.cpp, built without vector code).
@@ -42,3 +43,9 @@ void lay_out_springs(unsigned side, unsigned rope, std::vector<TCVerlet>& start,
 
 // The springs on two threads beside one (bench_threads.cpp): measures and prints.
 void print_threads();
+// Runs job(0) on the calling thread and job(1) on a helper thread kept
+// between calls, and returns when both are done; stop_helper ends the helper.
+void run_on_both(const std::function<void(unsigned)>& job);
+void stop_helper();
+// The rules inside the pass beside the caller's ways (bench_rules.cpp): measures and prints.
+void print_rules();

@@ -396,6 +396,12 @@ void print_springs() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // --rules: the rules' figures alone, for a quick look.
+    if (argc > 1 && std::string(argv[1]) == "--rules") {
+        print_rules();
+        stop_helper();
+        return 0;
+    }
     register_all();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -417,5 +423,7 @@ int main(int argc, char** argv) {
     print_ratio("clen vs plain scalar, 4096 pairs:", speedup("clen/4096", "clen_ref/4096"));
     print_springs();
     print_threads();
+    print_rules();
+    stop_helper();
     return 0;
 }

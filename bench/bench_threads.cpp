@@ -59,8 +59,10 @@ void helper_loop() {
     }
 }
 
+}  // namespace
+
 // Runs job(0) here and job(1) on the helper, and returns when both are done.
-void run_both(const std::function<void(unsigned)>& job) {
+void run_on_both(const std::function<void(unsigned)>& job) {
     if (!g_helper.joinable()) g_helper = std::thread(helper_loop);
     g_job = job;
     unsigned posted;
@@ -83,6 +85,8 @@ void stop_helper() {
     g_wake.notify_one();
     g_helper.join();
 }
+
+namespace {
 
 // ---- the sets ----
 struct Set {
@@ -144,7 +148,7 @@ void passes(How how, Set& s, TCVerlet* p) {
         break;
     case kTwoThreads:
         // No barrier between passes: each part waits only for what it needs.
-        run_both([&](unsigned part) {
+        run_on_both([&](unsigned part) {
             for (unsigned k = 0; k < kPasses; ++k)
                 benchmark::DoNotOptimize(spring_pass_part(p, s.springs.data(), n, s.two.data(), part, s.sync.data()));
         });
@@ -153,7 +157,7 @@ void passes(How how, Set& s, TCVerlet* p) {
         for (unsigned k = 0; k < kPasses; ++k) spring_floor_pass(p, s.springs.data(), s.order.data(), n);
         break;
     default:
-        run_both([&](unsigned part) {
+        run_on_both([&](unsigned part) {
             const std::vector<unsigned>& order = part ? s.order1 : s.order0;
             for (unsigned k = 0; k < kPasses; ++k)
                 spring_floor_pass(p, s.springs.data(), order.data(), unsigned(order.size()));
@@ -187,7 +191,7 @@ double frame_time(unsigned side, bool two) {
         const auto t0 = std::chrono::steady_clock::now();
         if (two) {
             const float dt_before = prev_dt;
-            run_both([&](unsigned part) {
+            run_on_both([&](unsigned part) {
                 update_physics(kDt, dt_before, v.data() + (part ? half : 0), part ? count - half : half);
             });
             prev_dt = kDt;
@@ -267,5 +271,4 @@ void print_threads() {
     const unsigned two = largest_side(true, side_for(ns[1][kTwoThreads], budget), budget);
     std::printf("largest square cloth in a 60 Hz frame (step + %u passes), frames measured: %ux%u on 2 cores, "
                 "%ux%u on 1\n", kPasses, two, two, one, one);
-    stop_helper();
 }

@@ -277,12 +277,14 @@ constexpr unsigned kPartGroups = 0, kPartSequence = 1, kPartWait = 2, kPartPubli
 constexpr unsigned kMaxParts = 64;
 // A part's rules (spring_pass_part_rules) are entries, each where the part
 // applies the rules to some particles: the stream offset it reaches first
-// (before the entry there, or at the stream's end), a count of ranges and
-// that many [first, end) pairs of particle indices, in increasing order. The
+// (before the entry there, or at the stream's end), a count, and that many
+// particle indices in increasing order, or (count | kRulesRanges) that many
+// [first, end) pairs of them, in increasing order. The
 // particles are those whose last spring in the pass the part applies before
 // that point, since the previous entry; part 0 also has those no spring
 // touches, at its end. Every entry comes before the publish that releases
 // its particles to other parts.
+constexpr unsigned kRulesRanges = 1u << 31;
 inline unsigned parts_header_words(unsigned parts) { return 6 + 3 * parts; }
 inline unsigned parts_particle_word(unsigned parts) { return 4 + 2 * parts; }
 inline unsigned parts_rules_word(unsigned parts, unsigned part) { return 5 + 2 * parts + part; }
@@ -321,17 +323,27 @@ inline void hold_put(TCVerlet& p, const TCHold& h) {
     if (h.still) p.old_x = h.x, p.old_y = h.y;
 }
 
-// Planes and circles on particles [first, end), a path's code for it.
+// Planes and circles on particles [first, end), and on a list of particles
+// (no particle twice), a path's code for them.
 typedef void (*RuleShapesFn)(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+typedef void (*RuleShapesListFn)(TCVerlet* particles, const unsigned* list, unsigned count, const TCRules& rules);
 void rule_shapes_scalar(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+void rule_shapes_list_scalar(TCVerlet* particles, const unsigned* list, unsigned count, const TCRules& rules);
 #if PHYSICS_X86
 void rule_shapes_sse2(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
 void rule_shapes_avx2(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+void rule_shapes_list_sse2(TCVerlet* particles, const unsigned* list, unsigned count, const TCRules& rules);
+void rule_shapes_list_avx2(TCVerlet* particles, const unsigned* list, unsigned count, const TCRules& rules);
 #endif
 #if PHYSICS_WASM_SIMD
 void rule_shapes_simd128(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+void rule_shapes_list_simd128(TCVerlet* particles, const unsigned* list, unsigned count, const TCRules& rules);
 #endif
-RuleShapesFn rule_shapes_for(int path);
+struct RuleShapes {
+    RuleShapesFn range;
+    RuleShapesListFn list;
+};
+RuleShapes rule_shapes_for(int path);
 // A null rules record as no rules.
 inline TCRules rules_or_none(const TCRules* rules) { return rules ? *rules : TCRules{}; }
 // False when a hold names a particle at or past particle_count.
@@ -339,6 +351,6 @@ bool holds_within(const TCRules& rules, unsigned particle_count);
 // The particle count the schedule was made with, or `otherwise` for a schedule that is not followed.
 unsigned schedule_particle_count(const unsigned* schedule, unsigned spring_count, unsigned otherwise);
 // Every particle's rules, in the order of the header's reference.
-void apply_rules_everywhere(RuleShapesFn shapes, TCVerlet* particles, unsigned particle_count, const TCRules& rules);
+void apply_rules_everywhere(RuleShapes shapes, TCVerlet* particles, unsigned particle_count, const TCRules& rules);
 
 #endif

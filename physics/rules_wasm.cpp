@@ -48,20 +48,34 @@ inline v128_t shapes_simd128(v128_t& X, v128_t& Y, const TCRules& r) {
 
 }  // namespace
 
-void rule_shapes_simd128(TCVerlet* p, unsigned first, unsigned end, const TCRules& r) {
-    unsigned i = first;
-    for (; end - i >= 4; i += 4) {
-        const v128_t p01 = wasm_v128_load64_lane(&p[i + 1].x, wasm_v128_load64_zero(&p[i].x), 1);
-        const v128_t p23 = wasm_v128_load64_lane(&p[i + 3].x, wasm_v128_load64_zero(&p[i + 2].x), 1);
+namespace {
+
+template <class At>
+void shapes_over_simd128(TCVerlet* p, unsigned count, At at, const TCRules& r) {
+    unsigned k = 0;
+    for (; count - k >= 4; k += 4) {
+        float *p0 = &p[at(k)].x, *p1 = &p[at(k + 1)].x, *p2 = &p[at(k + 2)].x, *p3 = &p[at(k + 3)].x;
+        const v128_t p01 = wasm_v128_load64_lane(p1, wasm_v128_load64_zero(p0), 1);
+        const v128_t p23 = wasm_v128_load64_lane(p3, wasm_v128_load64_zero(p2), 1);
         v128_t X = wasm_i32x4_shuffle(p01, p23, 0, 2, 4, 6), Y = wasm_i32x4_shuffle(p01, p23, 1, 3, 5, 7);
         if (!wasm_v128_any_true(shapes_simd128(X, Y, r))) continue;
         const v128_t q01 = wasm_i32x4_shuffle(X, Y, 0, 4, 1, 5), q23 = wasm_i32x4_shuffle(X, Y, 2, 6, 3, 7);
-        wasm_v128_store64_lane(&p[i].x, q01, 0);
-        wasm_v128_store64_lane(&p[i + 1].x, q01, 1);
-        wasm_v128_store64_lane(&p[i + 2].x, q23, 0);
-        wasm_v128_store64_lane(&p[i + 3].x, q23, 1);
+        wasm_v128_store64_lane(p0, q01, 0);
+        wasm_v128_store64_lane(p1, q01, 1);
+        wasm_v128_store64_lane(p2, q23, 0);
+        wasm_v128_store64_lane(p3, q23, 1);
     }
-    rule_shapes_scalar(p, i, end, r);
+    for (; k < count; ++k) shapes_move(p[at(k)].x, p[at(k)].y, r);
+}
+
+}  // namespace
+
+void rule_shapes_simd128(TCVerlet* p, unsigned first, unsigned end, const TCRules& r) {
+    shapes_over_simd128(p, end - first, [first](unsigned k) { return first + k; }, r);
+}
+
+void rule_shapes_list_simd128(TCVerlet* p, const unsigned* list, unsigned count, const TCRules& r) {
+    shapes_over_simd128(p, count, [list](unsigned k) { return list[k]; }, r);
 }
 
 #endif

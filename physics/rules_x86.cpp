@@ -60,23 +60,34 @@ inline __m128 shapes_sse2(__m128& X, __m128& Y, const TCRules& r) {
 inline void store_pair_low(TCVerlet* p, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(&p->x), v); }
 inline void store_pair_high(TCVerlet* p, __m128 v) { _mm_storeh_pi(reinterpret_cast<__m64*>(&p->x), v); }
 
-// Four particles' (x, y) pairs as x0 y0 x1 y1 and x2 y2 x3 y3, and back.
-inline void store_four(TCVerlet* p, __m128 X, __m128 Y) {
-    const __m128 lo = _mm_unpacklo_ps(X, Y), hi = _mm_unpackhi_ps(X, Y);
-    store_pair_low(p, lo), store_pair_high(p + 1, lo), store_pair_low(p + 2, hi), store_pair_high(p + 3, hi);
+}  // namespace
+
+namespace {
+
+// Planes and circles on `count` particles, the k-th at p + at(k).
+template <class At>
+void shapes_over_sse2(TCVerlet* p, unsigned count, At at, const TCRules& r) {
+    unsigned k = 0;
+    for (; count - k >= 4; k += 4) {
+        TCVerlet *p0 = p + at(k), *p1 = p + at(k + 1), *p2 = p + at(k + 2), *p3 = p + at(k + 3);
+        const __m128 lo = _mm_movelh_ps(particle_pair(p0), particle_pair(p1));
+        const __m128 hi = _mm_movelh_ps(particle_pair(p2), particle_pair(p3));
+        __m128 X = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)), Y = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+        if (_mm_movemask_ps(shapes_sse2(X, Y, r)) == 0) continue;
+        const __m128 l = _mm_unpacklo_ps(X, Y), h = _mm_unpackhi_ps(X, Y);
+        store_pair_low(p0, l), store_pair_high(p1, l), store_pair_low(p2, h), store_pair_high(p3, h);
+    }
+    for (; k < count; ++k) shapes_move(p[at(k)].x, p[at(k)].y, r);
 }
 
 }  // namespace
 
 void rule_shapes_sse2(TCVerlet* p, unsigned first, unsigned end, const TCRules& r) {
-    unsigned i = first;
-    for (; end - i >= 4; i += 4) {
-        const __m128 lo = _mm_movelh_ps(particle_pair(p + i), particle_pair(p + i + 1));
-        const __m128 hi = _mm_movelh_ps(particle_pair(p + i + 2), particle_pair(p + i + 3));
-        __m128 X = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)), Y = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
-        if (_mm_movemask_ps(shapes_sse2(X, Y, r)) != 0) store_four(p + i, X, Y);
-    }
-    rule_shapes_scalar(p, i, end, r);
+    shapes_over_sse2(p, end - first, [first](unsigned k) { return first + k; }, r);
+}
+
+void rule_shapes_list_sse2(TCVerlet* p, const unsigned* list, unsigned count, const TCRules& r) {
+    shapes_over_sse2(p, count, [list](unsigned k) { return list[k]; }, r);
 }
 
 namespace {
@@ -125,33 +136,45 @@ __attribute__((target("avx2"))) inline __m256 shapes_avx2(__m256& X, __m256& Y, 
 }
 
 // Four particles' pairs: x0 y0 x1 y1 | x2 y2 x3 y3.
-__attribute__((target("avx2"))) inline __m256 four_pairs(const TCVerlet* p) {
-    const __m128 lo = _mm_movelh_ps(particle_pair(p), particle_pair(p + 1));
-    const __m128 hi = _mm_movelh_ps(particle_pair(p + 2), particle_pair(p + 3));
+__attribute__((target("avx2"))) inline __m256 four_pairs(const TCVerlet* const* q) {
+    const __m128 lo = _mm_movelh_ps(particle_pair(q[0]), particle_pair(q[1]));
+    const __m128 hi = _mm_movelh_ps(particle_pair(q[2]), particle_pair(q[3]));
     return _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1);
 }
 
-__attribute__((target("avx2"))) inline void store_four_pairs(TCVerlet* p, __m256 v) {
+__attribute__((target("avx2"))) inline void store_four_pairs(TCVerlet* const* q, __m256 v) {
     const __m128 lo = _mm256_castps256_ps128(v), hi = _mm256_extractf128_ps(v, 1);
-    store_pair_low(p, lo), store_pair_high(p + 1, lo), store_pair_low(p + 2, hi), store_pair_high(p + 3, hi);
+    store_pair_low(q[0], lo), store_pair_high(q[1], lo), store_pair_low(q[2], hi), store_pair_high(q[3], hi);
+}
+
+template <class At>
+__attribute__((target("avx2"))) void shapes_over_avx2(TCVerlet* p, unsigned count, At at, const TCRules& r) {
+    unsigned k = 0;
+    for (; count - k >= 8; k += 8) {
+        TCVerlet* q[8];
+        for (unsigned l = 0; l < 8; ++l) q[l] = p + at(k + l);
+        // Lanes x0 x1 x4 x5 | x2 x3 x6 x7: any order does, as long as the stores undo it.
+        const __m256 lo = four_pairs(q), hi = four_pairs(q + 4);
+        __m256 X = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+        __m256 Y = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+        if (_mm256_movemask_ps(shapes_avx2(X, Y, r)) != 0) {
+            store_four_pairs(q, _mm256_unpacklo_ps(X, Y));
+            store_four_pairs(q + 4, _mm256_unpackhi_ps(X, Y));
+        }
+    }
+    _mm256_zeroupper();
+    shapes_over_sse2(p, count - k, [&at, k](unsigned j) { return at(k + j); }, r);
 }
 
 }  // namespace
 
 __attribute__((target("avx2"))) void rule_shapes_avx2(TCVerlet* p, unsigned first, unsigned end, const TCRules& r) {
-    unsigned i = first;
-    for (; end - i >= 8; i += 8) {
-        // Lanes x0 x1 x4 x5 | x2 x3 x6 x7: any order does, as long as the stores undo it.
-        const __m256 lo = four_pairs(p + i), hi = four_pairs(p + i + 4);
-        __m256 X = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
-        __m256 Y = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
-        if (_mm256_movemask_ps(shapes_avx2(X, Y, r)) != 0) {
-            store_four_pairs(p + i, _mm256_unpacklo_ps(X, Y));
-            store_four_pairs(p + i + 4, _mm256_unpackhi_ps(X, Y));
-        }
-    }
-    _mm256_zeroupper();
-    rule_shapes_sse2(p, i, end, r);
+    shapes_over_avx2(p, end - first, [first](unsigned k) { return first + k; }, r);
+}
+
+__attribute__((target("avx2"))) void rule_shapes_list_avx2(TCVerlet* p, const unsigned* list, unsigned count,
+                                                           const TCRules& r) {
+    shapes_over_avx2(p, count, [list](unsigned k) { return list[k]; }, r);
 }
 
 #endif

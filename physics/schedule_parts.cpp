@@ -437,21 +437,14 @@ bool find_finished(const TCSpring* springs, const Work& w, unsigned n, unsigned 
     return true;
 }
 
-// Writes one rules entry at `out`: the trigger offset and the ranges of the
-// (sorted) particles. Returns the words written; none for no particles.
+// Writes one rules entry at `out`: the trigger offset and the (sorted)
+// particles. Returns the words written; none for no particles.
 size_t write_rules_entry(unsigned* out, unsigned trigger, const unsigned* particles, size_t count) {
     if (count == 0) return 0;
     out[0] = trigger;
-    size_t pos = 2;
-    for (size_t k = 0; k < count; ++k) {
-        if (pos > 2 && out[pos - 1] == particles[k]) {
-            ++out[pos - 1];
-        } else {
-            out[pos++] = particles[k], out[pos++] = particles[k] + 1;
-        }
-    }
-    out[1] = unsigned((pos - 2) / 2);
-    return pos;
+    out[1] = unsigned(count);
+    std::memcpy(out + 2, particles, count * sizeof(unsigned));
+    return 2 + count;
 }
 
 // The entry of the particles no spring touches: the gaps between the touched.
@@ -464,7 +457,7 @@ size_t write_untouched_entry(unsigned* out, unsigned trigger, const Finished& f,
         if (to > from) out[pos++] = from, out[pos++] = to;
         if (k < f.touched_count) from = f.touched[k] + 1;
     }
-    out[1] = unsigned((pos - 2) / 2);
+    out[1] = unsigned((pos - 2) / 2) | kRulesRanges;
     return pos > 2 ? pos : 0;
 }
 
@@ -540,11 +533,11 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
 }
 
 // Words for the rules: an entry (two words) for at most every particle a
-// spring touches and one more a part, and a range (two words) for each
-// touched particle and each gap between them.
+// spring touches and one more a part, a word for each touched particle, and
+// a range (two words) for each gap between them.
 uint64_t rules_bound(uint64_t springs, uint64_t particle_count, unsigned parts) {
     const uint64_t touched = std::min<uint64_t>(2 * springs, particle_count);
-    return 2 * (touched + parts) + 2 * touched + 2 * (touched + 1);
+    return 2 * (touched + parts) + touched + 2 * (touched + 1);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 // no part needs a reset between passes.
 #include "kernel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <new>
@@ -110,42 +111,82 @@ struct NoRules {
     void reach(const unsigned*) {}
 };
 
+// Holds a part sorts by particle before a pass, to find those of an entry's
+// particles at once; more holds than this are looked through at every entry.
+constexpr unsigned kSortedHolds = 512;
+
 // A part's rules entries (kernel.h), applied as the stream reaches them.
 struct PartRules {
     const unsigned* schedule;
     const unsigned* at;  // the next entry
     const unsigned* end;
-    RuleShapesFn shapes;
+    RuleShapes shapes;
     TCRules rules;
     TCVerlet* particles;
+    const uint64_t* sorted;  // (particle << 32 | hold), increasing; null: too many holds to sort
+    unsigned sorted_count;
 
     void reach(const unsigned* position) {
         const unsigned offset = unsigned(position - schedule);
         while (at < end && at[0] == offset) {
-            const unsigned count = at[1];
-            const unsigned* ranges = at + 2;
-            if (rules.plane_count != 0 || rules.circle_count != 0)
-                for (unsigned k = 0; k < count; ++k) shapes(particles, ranges[2 * k], ranges[2 * k + 1], rules);
-            if (rules.hold_count != 0) hold_in(ranges, count);
-            at += 2 + 2 * size_t(count);
+            const bool ranges = (at[1] & kRulesRanges) != 0;
+            const unsigned count = at[1] & ~kRulesRanges;
+            const unsigned* data = at + 2;
+            if (rules.plane_count != 0 || rules.circle_count != 0) {
+                if (!ranges) shapes.list(particles, data, count, rules);
+                for (unsigned k = 0; ranges && k < count; ++k) shapes.range(particles, data[2 * k], data[2 * k + 1], rules);
+            }
+            if (rules.hold_count != 0) hold_in(data, count, ranges);
+            at += 2 + (ranges ? 2 : 1) * size_t(count);
         }
     }
-    // The holds on particles of these ranges, in the holds' order.
-    void hold_in(const unsigned* ranges, unsigned count) {
-        const unsigned first = ranges[0], span = ranges[2 * count - 1] - first;
-        for (unsigned k = 0; k < rules.hold_count; ++k) {
-            const unsigned i = rules.holds[k].particle;
-            if (i - first >= span) continue;  // below the first range too
-            // The last range that starts at or before i.
-            unsigned lo = 0, hi = count;
-            while (hi - lo > 1) {
-                const unsigned mid = (lo + hi) / 2;
-                if (ranges[2 * mid] <= i) lo = mid; else hi = mid;
+    // Whether particle i is among the entry's (sorted) particles or ranges.
+    static bool among(const unsigned* data, unsigned count, bool ranges, unsigned i) {
+        if (!ranges) return std::binary_search(data, data + count, i);
+        unsigned lo = 0, hi = count;  // the last range that starts at or before i
+        while (hi - lo > 1) {
+            const unsigned mid = (lo + hi) / 2;
+            if (data[2 * mid] <= i) lo = mid; else hi = mid;
+        }
+        return data[2 * lo] <= i && i < data[2 * lo + 1];
+    }
+    // The holds on the entry's particles: for each particle, its holds in their order.
+    void hold_in(const unsigned* data, unsigned count, bool ranges) {
+        const unsigned first = data[0], last = ranges ? data[2 * count - 1] - 1 : data[count - 1];
+        if (!sorted) {
+            for (unsigned k = 0; k < rules.hold_count; ++k) {
+                const unsigned i = rules.holds[k].particle;
+                if (i - first <= last - first && among(data, count, ranges, i)) hold_put(particles[i], rules.holds[k]);
             }
-            if (i < ranges[2 * lo + 1]) hold_put(particles[i], rules.holds[k]);
+            return;
+        }
+        for (const uint64_t* h = std::lower_bound(sorted, sorted + sorted_count, uint64_t(first) << 32);
+             h < sorted + sorted_count && unsigned(*h >> 32) <= last; ++h) {
+            const unsigned i = unsigned(*h >> 32);
+            if (among(data, count, ranges, i)) hold_put(particles[i], rules.holds[unsigned(*h)]);
         }
     }
 };
+
+// Sorts the holds by particle, each particle's in their order, into `sorted`
+// (room for kSortedHolds); false when there are more. Holds usually come in
+// order, a pen's last: a few steps of insertion put that right.
+bool sort_holds(const TCRules& rules, uint64_t* sorted) {
+    const unsigned n = rules.hold_count;
+    if (n > kSortedHolds) return false;
+    unsigned descents = 0;
+    for (unsigned k = 0; k < n; ++k) {
+        sorted[k] = uint64_t(rules.holds[k].particle) << 32 | k;
+        descents += k > 0 && sorted[k] < sorted[k - 1];
+    }
+    if (descents > 4) {
+        std::sort(sorted, sorted + n);
+        return true;
+    }
+    for (unsigned k = 1; k < n; ++k)
+        for (unsigned j = k; j > 0 && sorted[j] < sorted[j - 1]; --j) std::swap(sorted[j], sorted[j - 1]);
+    return true;
+}
 
 // Runs a part's stream from `at` until its end or a wait `sync` cannot meet;
 // returns where it stopped.
@@ -213,7 +254,7 @@ float pass_part(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* spri
 }
 
 // Refused alike by every part before any reads or writes the particles or the sync memory.
-float pass_part_rules(SpringGroupsFn groups, RuleShapesFn shapes, TCVerlet* particles, const TCSpring* springs,
+float pass_part_rules(SpringGroupsFn groups, RuleShapes shapes, TCVerlet* particles, const TCSpring* springs,
                       unsigned spring_count, const unsigned* schedule, unsigned particle_count, unsigned part,
                       unsigned* sync, const TCRules* rules) {
     const TCRules r = rules_or_none(rules);
@@ -228,8 +269,11 @@ float pass_part_rules(SpringGroupsFn groups, RuleShapesFn shapes, TCVerlet* part
     }
     const unsigned parts = schedule[2];
     if (part >= parts) return 0.0f;
+    uint64_t sorted[kSortedHolds];
+    const bool fits = sort_holds(r, sorted);
     const PartRules pr{schedule, schedule + schedule[parts_rules_word(parts, part)],
-                       schedule + schedule[parts_rules_word(parts, part + 1)], shapes, r, particles};
+                       schedule + schedule[parts_rules_word(parts, part + 1)], shapes, r, particles,
+                       fits ? sorted : nullptr, fits ? r.hold_count : 0};
     return run_part(groups, particles, springs, schedule, part, sync, pr);
 }
 
@@ -291,7 +335,7 @@ float spring_pass_part_rules(TCVerlet* particles, const TCSpring* springs, unsig
                              const unsigned* schedule, unsigned particle_count, unsigned part, unsigned* sync,
                              const TCRules* rules) {
     static const SpringGroupsFn groups = spring_groups_for(physics_selected_path());
-    static const RuleShapesFn shapes = rule_shapes_for(physics_selected_path());
+    static const RuleShapes shapes = rule_shapes_for(physics_selected_path());
     return pass_part_rules(groups, shapes, particles, springs, spring_count, schedule, particle_count, part, sync,
                            rules);
 }

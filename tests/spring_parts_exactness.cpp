@@ -253,8 +253,8 @@ TCRules view(const RuleSet& r) {
                    r.circles.data(), unsigned(r.circles.size())};
 }
 
-const char* const kRuleNames[] = {"null rules", "holds", "shapes every particle crosses", "odd values",
-                                  "all together"};
+const char* const kRuleNames[] = {"null rules", "holds", "shapes every particle crosses, pins", "odd values",
+                                  "all together, 600 holds"};
 const unsigned kRuleParts[] = {1, 2, 3, 8, 64};
 const unsigned kSpare = 4;  // particles past those the springs touch
 
@@ -278,6 +278,13 @@ RuleSet rule_set(int which, Set& s, std::mt19937& rng) {
         // Through -0: moved to +0 only if tested with <=.
         r.planes.push_back({1, 0, 0});
         s.ps[spare + 3].x = s.ps[spare + 3].y = -0.0f;
+    }
+    if (which == 4)  // more holds than a part sorts: looked through at every entry
+        for (int k = 0; k < 600; ++k)
+            r.holds.push_back({unsigned(rng() % count), uniform(rng, -9, 9), uniform(rng, -9, 9), unsigned(rng() % 2)});
+    if (which == 2) {  // holds in order but the last, as a cloth's pins and its pen
+        for (unsigned k = 0; k < count && k < 20; ++k) r.holds.push_back({k, float(k), 0, 1});
+        r.holds.push_back({count / 2, 1, 1, 0});
     }
     if (which == 2 || which == 4) {
         r.planes = {{0, 1, 1000}, {1, 0, -5}, {0.6f, -0.8f, 2}};

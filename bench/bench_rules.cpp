@@ -1,0 +1,149 @@
+// The rules inside the pass beside the ways a caller would do without them:
+// a 256x256 cloth with its top row held still, a floor-like plane that about
+// a third of it lies beyond and a ball in its middle, 16 passes from the same
+// start each round, the fastest of the rounds kept. One thread: the rules vs
+// spring_pass and the caller's own loop after it, and vs spring_pass alone.
+// Two threads: two parts with the rules vs one thread with them, and the
+// caller's way without rules in the pass (the parts met after every pass,
+// the rules applied between).
+#include "bench.h"
+#include <penshell/physics.h>
+#include "physics_paths.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+const unsigned kPasses = 16, kSide = 256;
+
+struct Scene {
+    std::vector<TCVerlet> start;
+    std::vector<TCSpring> springs;
+    std::vector<unsigned> schedule, two, sync;
+    std::vector<TCHold> holds;
+    TCPlane plane;
+    TCCircle circle;
+    TCRules rules;
+};
+
+Scene make_scene() {
+    Scene s;
+    lay_out_springs(kSide, 0, s.start, s.springs);
+    const unsigned n = unsigned(s.start.size()), count = unsigned(s.springs.size());
+    s.schedule.resize(spring_schedule_words(count, n));
+    s.two.resize(spring_schedule_parts_words(count, n, 2));
+    if (!spring_schedule(s.springs.data(), count, n, s.schedule.data()) ||
+        !spring_schedule_parts(s.springs.data(), count, n, 2, s.two.data()))
+        std::abort();
+    s.sync.resize(spring_sync_words(2));
+    spring_sync_reset(s.sync.data(), 2);
+    for (unsigned c = 0; c < kSide; ++c) s.holds.push_back(TCHold{c, s.start[c].x, s.start[c].y, 1});
+    s.plane = TCPlane{0.0f, -1.0f, -170.0f};  // y <= 170: the last third of the rows lie beyond
+    s.circle = TCCircle{128.0f, 100.0f, 40.0f};
+    s.rules = TCRules{s.holds.data(), unsigned(s.holds.size()), &s.plane, 1, &s.circle, 1};
+    return s;
+}
+
+// The rules as a caller writes them after spring_pass: every particle, then the holds.
+void callers_rules(const Scene& s, TCVerlet* p, unsigned n) {
+    for (unsigned i = 0; i < n; ++i) {
+        const float t = s.plane.nx * p[i].x + s.plane.ny * p[i].y;
+        if (t < s.plane.d) {
+            const float pen = s.plane.d - t;
+            p[i].x += s.plane.nx * pen, p[i].y += s.plane.ny * pen;
+        }
+        const float len = clen(s.circle.x, s.circle.y, p[i].x, p[i].y);
+        if (len > 0 && len < s.circle.radius) {
+            p[i].x = s.circle.x + (p[i].x - s.circle.x) / len * s.circle.radius;
+            p[i].y = s.circle.y + (p[i].y - s.circle.y) / len * s.circle.radius;
+        }
+    }
+    for (const TCHold& h : s.holds) {
+        p[h.particle].x = p[h.particle].old_x = h.x;
+        p[h.particle].y = p[h.particle].old_y = h.y;
+    }
+}
+
+enum How { kRules, kPassThenLoop, kPlain, kTwoRules, kTwoMet, kTwoPlain, kHows };
+const char* const kHowNames[] = {"rules", "pass+loop", "no rules", "2 rules", "2 met", "2 no rules"};
+
+void passes(How how, Scene& s, TCVerlet* p) {
+    const unsigned count = unsigned(s.springs.size()), n = unsigned(s.start.size());
+    switch (how) {
+    case kRules:
+        for (unsigned k = 0; k < kPasses; ++k)
+            benchmark::DoNotOptimize(spring_pass_rules(p, s.springs.data(), count, s.schedule.data(), n, &s.rules));
+        break;
+    case kPassThenLoop:
+        for (unsigned k = 0; k < kPasses; ++k) {
+            benchmark::DoNotOptimize(spring_pass(p, s.springs.data(), count, s.schedule.data()));
+            callers_rules(s, p, n);
+        }
+        break;
+    case kPlain:
+        for (unsigned k = 0; k < kPasses; ++k)
+            benchmark::DoNotOptimize(spring_pass(p, s.springs.data(), count, s.schedule.data()));
+        break;
+    case kTwoRules:
+        run_on_both([&](unsigned part) {
+            for (unsigned k = 0; k < kPasses; ++k)
+                benchmark::DoNotOptimize(spring_pass_part_rules(p, s.springs.data(), count, s.two.data(), n, part,
+                                                                s.sync.data(), &s.rules));
+        });
+        break;
+    case kTwoPlain:
+        run_on_both([&](unsigned part) {
+            for (unsigned k = 0; k < kPasses; ++k)
+                benchmark::DoNotOptimize(spring_pass_part(p, s.springs.data(), count, s.two.data(), part, s.sync.data()));
+        });
+        break;
+    default:
+        for (unsigned k = 0; k < kPasses; ++k) {
+            run_on_both([&](unsigned part) {
+                benchmark::DoNotOptimize(spring_pass_part(p, s.springs.data(), count, s.two.data(), part, s.sync.data()));
+            });
+            callers_rules(s, p, n);
+        }
+    }
+    benchmark::ClobberMemory();
+}
+
+void print_ratio(const char* what, double r, double target, bool at_least) {
+    const bool met = at_least ? r >= target : r <= target;
+    std::printf("%-62s %6.2fx  (target %s %.2fx: %s)\n", what, r, at_least ? ">=" : "<=", target, met ? "met" : "MISSED");
+}
+
+}  // namespace
+
+void print_rules() {
+    Scene s = make_scene();
+    double ns[kHows];
+    std::fill(ns, ns + kHows, 1e30);
+    std::vector<TCVerlet> v;
+    for (unsigned round = 0; round < 15; ++round)
+        for (int how = 0; how < kHows; ++how) {
+            v = s.start;
+            const auto t0 = std::chrono::steady_clock::now();
+            passes(How(how), s, v.data());
+            const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            ns[how] = std::min(ns[how], t * 1e9 / (double(kPasses) * s.springs.size()));
+        }
+    std::printf("\nrules in the pass, cloth %ux%u, top row held, a plane and a ball, %u passes; ns a spring, fastest"
+                " of the rounds\n", kSide, kSide, kPasses);
+    for (int how = 0; how < kHows; ++how) std::printf(" %10s", kHowNames[how]);
+    std::printf("\n");
+    for (int how = 0; how < kHows; ++how) std::printf(" %10.3f", ns[how]);
+    std::printf("\n");
+    print_ratio("rules vs spring_pass + the caller's loop, one thread:", ns[kPassThenLoop] / ns[kRules], 1.0, true);
+    print_ratio("rules' time over spring_pass without rules, one thread:", ns[kRules] / ns[kPlain], 1.15, false);
+    print_ratio("2 parts with rules vs one thread with rules:", ns[kRules] / ns[kTwoRules], 1.6, true);
+    std::printf("%-62s %6.2fx\n", "2 parts met after every pass, caller's rules, vs one thread:",
+                ns[kRules] / ns[kTwoMet]);
+    std::printf("%-62s %6.2fx\n", "2 parts without rules vs spring_pass without rules:", ns[kPlain] / ns[kTwoPlain]);
+}
