@@ -41,6 +41,17 @@ SpringSet make_springs(unsigned side, unsigned rope);
 // The particles and springs alone, appended to start and springs.
 void lay_out_springs(unsigned side, unsigned rope, std::vector<TCVerlet>& start, std::vector<TCSpring>& springs);
 
+// Rules for a side x side cloth laid out by lay_out_springs: its top row
+// held still, a plane the last third of its rows lie beyond and a ball in
+// its middle. The record points into the scene, which must stay where it is.
+struct RuleScene {
+    std::vector<TCHold> holds;
+    TCPlane plane;
+    TCCircle circle;
+    TCRules rules;
+};
+void make_rule_scene(const std::vector<TCVerlet>& start, unsigned side, RuleScene& scene);
+
 // The springs on two threads beside one (bench_threads.cpp): measures and prints.
 void print_threads();
 // Runs job(0) on the calling thread and job(1) on a helper thread kept

@@ -26,14 +26,10 @@ struct Scene {
     std::vector<TCVerlet> start;
     std::vector<TCSpring> springs;
     std::vector<unsigned> schedule, two, sync;
-    std::vector<TCHold> holds;
-    TCPlane plane;
-    TCCircle circle;
-    TCRules rules;
+    RuleScene r;
 };
 
-Scene make_scene() {
-    Scene s;
+void make_scene(Scene& s) {
     lay_out_springs(kSide, 0, s.start, s.springs);
     const unsigned n = unsigned(s.start.size()), count = unsigned(s.springs.size());
     s.schedule.resize(spring_schedule_words(count, n));
@@ -43,15 +39,12 @@ Scene make_scene() {
         std::abort();
     s.sync.resize(spring_sync_words(2));
     spring_sync_reset(s.sync.data(), 2);
-    for (unsigned c = 0; c < kSide; ++c) s.holds.push_back(TCHold{c, s.start[c].x, s.start[c].y, 1});
-    s.plane = TCPlane{0.0f, -1.0f, -170.0f};  // y <= 170: the last third of the rows lie beyond
-    s.circle = TCCircle{128.0f, 100.0f, 40.0f};
-    s.rules = TCRules{s.holds.data(), unsigned(s.holds.size()), &s.plane, 1, &s.circle, 1};
-    return s;
+    make_rule_scene(s.start, kSide, s.r);
 }
 
 // The rules as a caller writes them after spring_pass: every particle, then the holds.
-void callers_rules(const Scene& s, TCVerlet* p, unsigned n) {
+void callers_rules(const Scene& scene, TCVerlet* p, unsigned n) {
+    const RuleScene& s = scene.r;
     for (unsigned i = 0; i < n; ++i) {
         const float t = s.plane.nx * p[i].x + s.plane.ny * p[i].y;
         if (t < s.plane.d) {
@@ -78,7 +71,7 @@ void passes(How how, Scene& s, TCVerlet* p) {
     switch (how) {
     case kRules:
         for (unsigned k = 0; k < kPasses; ++k)
-            benchmark::DoNotOptimize(spring_pass_rules(p, s.springs.data(), count, s.schedule.data(), n, &s.rules));
+            benchmark::DoNotOptimize(spring_pass_rules(p, s.springs.data(), count, s.schedule.data(), n, &s.r.rules));
         break;
     case kPassThenLoop:
         for (unsigned k = 0; k < kPasses; ++k) {
@@ -94,7 +87,7 @@ void passes(How how, Scene& s, TCVerlet* p) {
         run_on_both([&](unsigned part) {
             for (unsigned k = 0; k < kPasses; ++k)
                 benchmark::DoNotOptimize(spring_pass_part_rules(p, s.springs.data(), count, s.two.data(), n, part,
-                                                                s.sync.data(), &s.rules));
+                                                                s.sync.data(), &s.r.rules));
         });
         break;
     case kTwoPlain:
@@ -122,7 +115,8 @@ void print_ratio(const char* what, double r, double target, bool at_least) {
 }  // namespace
 
 void print_rules() {
-    Scene s = make_scene();
+    Scene s;
+    make_scene(s);
     double ns[kHows];
     std::fill(ns, ns + kHows, 1e30);
     std::vector<TCVerlet> v;

@@ -44,3 +44,11 @@ SpringSet make_springs(unsigned side, unsigned rope) {
     spring_schedule_order(set.schedule.data(), count, set.order.data());
     return set;
 }
+
+void make_rule_scene(const std::vector<TCVerlet>& start, unsigned side, RuleScene& scene) {
+    scene.holds.clear();
+    for (unsigned c = 0; c < side; ++c) scene.holds.push_back(TCHold{c, start[c].x, start[c].y, 1});
+    scene.plane = TCPlane{0.0f, -1.0f, -float(side) * 2 / 3};  // y <= two thirds of the side
+    scene.circle = TCCircle{float(side) / 2, float(side) * 0.4f, float(side) * 0.16f};
+    scene.rules = TCRules{scene.holds.data(), unsigned(scene.holds.size()), &scene.plane, 1, &scene.circle, 1};
+}

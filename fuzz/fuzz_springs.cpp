@@ -3,24 +3,33 @@
 // for bit as spring_force applied in the given order, and return each pass's
 // largest |error| with NaN left out. A schedule made by spring_schedule_parts
 // must serve spring_pass the same way. A spring naming a particle at or past
-// the count must be refused, and no schedule may write past its words.
+// the count must be refused, and no schedule may write past its words. With
+// the rules (holds, planes, circles), spring_pass_rules on every path and the
+// parts of the parts schedule on threads of their own must leave the
+// particles as the springs in order and then the rules' reference; a hold
+// past the particles must be refused by every part, touching nothing.
 //
 // The bytes are read from their end (FuzzedDataProvider's integers), one after
 // another; whatever is missing reads as 0:
 //   parts - 1 (1 byte), particle count - 1 (2 bytes, big end first), spring count (2 bytes),
 //   the spring made bad for the refusal (2 bytes: see check_refused),
 //   each particle: a kind byte (see read_position) and its bytes,
-//   each spring: a, b (no byte for one particle, 1 up to 256, else 2), a rest kind byte (see read_rest).
+//   each spring: a, b (no byte for one particle, 1 up to 256, else 2), a rest kind byte (see read_rest);
+//   then the rules (see read_rules): hold, plane and circle counts (a byte each, modulo 8, 4 and 4),
+//   each hold: its particle (2 bytes, modulo count + 1: count is refused), two values, still (a byte);
+//   each plane and each circle: three values. A value is a kind byte and its bytes (see read_value).
 // fuzz/spring_seeds.py writes the seeds in fuzz/corpus/springs/ in this layout.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <penshell/physics.h>
 #include "physics_paths.h"
+#include "rules_reference.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -76,6 +85,92 @@ float read_rest(FuzzedDataProvider& in) {
     if (kind < 192) return kOddFloats[kind % kOddCount];
     if (kind < 224) return -float((kind - 192) / 2);
     return raw_float(in);
+}
+
+// Kind below 128: a whole number from -8 to 7; up to 191 from kOddFloats; else a raw float.
+float read_value(FuzzedDataProvider& in) {
+    const uint8_t kind = in.ConsumeIntegral<uint8_t>();
+    if (kind < 128) return float(int(kind % 16) - 8);
+    if (kind < 192) return kOddFloats[kind % kOddCount];
+    return raw_float(in);
+}
+
+struct Rules {
+    std::vector<TCHold> holds;
+    std::vector<TCPlane> planes;
+    std::vector<TCCircle> circles;
+    TCRules view() const {
+        return TCRules{holds.data(), unsigned(holds.size()), planes.data(), unsigned(planes.size()), circles.data(),
+                       unsigned(circles.size())};
+    }
+    bool refused(unsigned count) const {
+        return std::any_of(holds.begin(), holds.end(), [count](const TCHold& h) { return h.particle >= count; });
+    }
+};
+
+Rules read_rules(FuzzedDataProvider& in, unsigned count) {
+    Rules r;
+    const unsigned holds = in.ConsumeIntegral<uint8_t>() % 8, planes = in.ConsumeIntegral<uint8_t>() % 4;
+    const unsigned circles = in.ConsumeIntegral<uint8_t>() % 4;
+    for (unsigned k = 0; k < holds; ++k) {
+        const unsigned particle = in.ConsumeIntegral<uint16_t>() % (count + 1);
+        const float x = read_value(in), y = read_value(in);
+        r.holds.push_back(TCHold{particle, x, y, in.ConsumeIntegral<uint8_t>() % 2u});
+    }
+    for (unsigned k = 0; k < planes; ++k) {
+        const float nx = read_value(in), ny = read_value(in);
+        r.planes.push_back(TCPlane{nx, ny, read_value(in)});
+    }
+    for (unsigned k = 0; k < circles; ++k) {
+        const float x = read_value(in), y = read_value(in);
+        r.circles.push_back(TCCircle{x, y, read_value(in)});
+    }
+    return r;
+}
+
+// Two passes with the rules: spring_pass_rules on the path with the schedule,
+// and on threads the parts of the parts schedule, against the reference (or,
+// for rules to refuse, -1 from every call and nothing touched).
+void check_rules(int path, const std::vector<TCVerlet>& start, const std::vector<TCSpring>& ss, unsigned count,
+                 const std::vector<unsigned>& schedule, const std::vector<unsigned>& parted, unsigned parts,
+                 const Rules& rules) {
+    const TCRules view = rules.view();
+    const bool refused = rules.refused(count);
+    std::vector<TCVerlet> want = start;
+    std::vector<TCSpring> reference_springs = ss;
+    float errors[2];
+    for (float& e : errors) {
+        e = refused ? -1.0f : pass_reference(want, reference_springs);
+        if (!refused) rules_reference(want.data(), count, view);
+    }
+    const unsigned n = unsigned(ss.size());
+    std::vector<TCVerlet> got = start;
+    for (int pass = 0; pass < 2; ++pass)
+        if (!same_bits(spring_pass_rules_path(path, got.data(), ss.data(), n, schedule.data(), count, &view),
+                       errors[pass]))
+            fail("the error with rules differs", "schedule", physics_path_name(path));
+    if (std::memcmp(got.data(), want.data(), want.size() * sizeof(TCVerlet)) != 0)
+        fail("particles with rules differ from the reference", "schedule", physics_path_name(path));
+    got = start;
+    std::vector<unsigned> sync(spring_sync_words(parts));
+    spring_sync_reset(sync.data(), parts);
+    const std::vector<unsigned> sync_before = sync;
+    std::vector<float> largest(2 * parts);
+    std::vector<std::thread> threads;
+    for (unsigned p = 0; p < parts; ++p)
+        threads.emplace_back([&, p] {
+            for (int pass = 0; pass < 2; ++pass)
+                largest[pass * parts + p] = spring_pass_part_rules_path(path, got.data(), ss.data(), n, parted.data(),
+                                                                        count, p, sync.data(), &view);
+        });
+    for (std::thread& t : threads) t.join();
+    for (int pass = 0; pass < 2; ++pass)
+        if (!same_bits(*std::max_element(largest.begin() + pass * parts, largest.begin() + (pass + 1) * parts),
+                       errors[pass]))
+            fail("the error of the parts with rules differs", "parts schedule", physics_path_name(path));
+    if (std::memcmp(got.data(), want.data(), want.size() * sizeof(TCVerlet)) != 0)
+        fail("particles of the parts with rules differ from the reference", "parts schedule", physics_path_name(path));
+    if (refused && sync != sync_before) fail("refused parts changed the sync memory", "parts schedule");
 }
 
 // What spring_pass promises for one pass.
@@ -151,6 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ss.push_back(TCSpring{a, b, read_rest(in)});
     }
     const unsigned n = unsigned(ss.size());
+    const Rules rules = read_rules(in, count);
     start.push_back(kGuardRecord), start.push_back(kGuardRecord);
 
     std::vector<TCVerlet> want = start;
@@ -169,6 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!physics_path_available(path)) continue;
         check_passes(path, start, ss, schedule, want, errors, "schedule");
         check_passes(path, start, ss, parted, want, errors, "parts schedule");
+        check_rules(path, start, ss, count, schedule, parted, parts, rules);
     }
     check_refused(ss, count, parts, bad);
     return 0;

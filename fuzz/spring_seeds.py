@@ -37,7 +37,15 @@ class Stream:
 # A particle is (kind, ...): (0, x, y) raw floats, (1, cell) a grid point,
 # (2,) the previous particle's place, (3, i, j) odd values by index.
 # A spring is (a, b, rest kind, raw rest length, used for kinds from 224).
-def write_seed(directory, name, parts, particles, springs, bad=0):
+def put_value(s, value):
+    # Kind 255: a raw float.
+    s.put(255, 1)
+    s.put(float_bits(value), 4)
+
+
+# Rules are (holds, planes, circles): a hold is (particle, x, y, still), a
+# plane (nx, ny, d), a circle (x, y, radius).
+def write_seed(directory, name, parts, particles, springs, bad=0, rules=None):
     s = Stream()
     s.put(parts - 1, 1)
     s.put(len(particles) - 1, 2)
@@ -59,6 +67,18 @@ def write_seed(directory, name, parts, particles, springs, bad=0):
         s.put(rest_kind, 1)
         if rest_kind >= 224:
             s.put(float_bits(rest), 4)
+    holds, planes, circles = rules or ([], [], [])
+    s.put(len(holds), 1)
+    s.put(len(planes), 1)
+    s.put(len(circles), 1)
+    for particle, x, y, still in holds:
+        s.put(particle, 2)
+        put_value(s, x)
+        put_value(s, y)
+        s.put(still, 1)
+    for shape in planes + circles:
+        for value in shape:
+            put_value(s, value)
     with open(os.path.join(directory, name), 'wb') as f:
         f.write(s.data())
 
@@ -81,7 +101,10 @@ def main(directory):
                 springs.append((i, i + cols + 1, 255, 1.351246))
             if c > 0 and r + 1 < rows:
                 springs.append((i, i + cols - 1, 255, 1.351246))
-    write_seed(directory, 'cloth_20x16', 2, particles, springs)
+    # Its top corners and middle pinned, one particle held moving, a floor and a ball.
+    rules = ([(0, 0, 0, 1), (10, 10, 0, 1), (19, 19, 0, 1), (300, 5, 20, 0)],
+             [(0, -1, -14)], [(8, 9, 3.5)])
+    write_seed(directory, 'cloth_20x16', 2, particles, springs, rules=rules)
 
     # A rope of raw positions, forward, then a few springs back along it: no group at all.
     particles = [(0, i * 0.7 + rng.uniform(-0.1, 0.1), rng.uniform(-0.2, 0.2)) for i in range(41)]
@@ -109,7 +132,13 @@ def main(directory):
         springs.append((a, b, rng.randrange(256), rng.choice(odd + [1.0, 1e30, -3.0])))
         if j % 13 == 0:
             springs.append(springs[-1])
-    write_seed(directory, 'odd_values', 3, particles, springs, 0 | 2 << 1 | 3 << 3)
+    # Rules with odd values: NaN, infinite and huge fields, moves that overflow.
+    rules = ([(3, float('nan'), 1, 1), (5, float('inf'), 0, 0), (5, 2, 3e38, 1)],
+             [(float('nan'), 1, 0), (1, 0, float('inf')), (1e30, 1e30, 3e38)],
+             [(0, 0, float('inf')), (float('nan'), 0, 2), (1, 1, 3e38)])
+    write_seed(directory, 'odd_values', 3, particles, springs, 0 | 2 << 1 | 3 << 3, rules)
+    # The same set, a hold past the particles: refused by every part.
+    write_seed(directory, 'hold_past', 3, particles, springs, 0, ([(0, 1, 1, 1), (24, 0, 0, 1)], [], []))
 
     # Few particles, many springs: long runs through one particle.
     particles = [(1, rng.randrange(256)) for _ in range(6)]

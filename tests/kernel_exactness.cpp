@@ -13,6 +13,7 @@
 #endif
 #include <penshell/physics.h>
 #include "physics_paths.h"
+#include "rules_reference.h"
 
 #include <algorithm>
 #include <cmath>
@@ -391,22 +392,6 @@ static uint64_t cloth_hash(int path) {
 
 // ---- rules: holds, planes and circles after the springs ----
 
-// The header's reference for one particle's planes and circles.
-static void shapes_reference(TCVerlet& p, const std::vector<TCPlane>& planes, const std::vector<TCCircle>& circles) {
-    for (const TCPlane& pl : planes) {
-        const float t = mul(pl.nx, p.x) + mul(pl.ny, p.y);
-        if (!(t < pl.d)) continue;
-        const float pen = pl.d - t, x = p.x + mul(pl.nx, pen), y = p.y + mul(pl.ny, pen);
-        if (std::isfinite(x) && std::isfinite(y)) p.x = x, p.y = y;
-    }
-    for (const TCCircle& c : circles) {
-        const float len = clen(c.x, c.y, p.x, p.y);
-        if (!(0 < len && len < c.radius)) continue;
-        const float x = c.x + mul((p.x - c.x) / len, c.radius), y = c.y + mul((p.y - c.y) / len, c.radius);
-        if (std::isfinite(x) && std::isfinite(y)) p.x = x, p.y = y;
-    }
-}
-
 static float rules_pass_on(int path, TCVerlet* ps, unsigned count, const std::vector<TCSpring>& ss,
                            const unsigned* schedule, const TCRules& rules) {
     return path == kUpdatePhysics
@@ -431,8 +416,8 @@ static bool shapes_match_reference(int path) {
             for (TCVerlet& p : want) p = TCVerlet{pick(-9, 9), pick(-9, 9), 1, 2, 3, 4};
             if (count > 0 && !planes.empty()) want[0].x = planes[0].d, want[0].y = 0;  // on a plane's edge
             std::vector<TCVerlet> got = want;
-            for (unsigned i = 0; i < count; ++i) shapes_reference(want[i], planes, circles);
             const TCRules rules{nullptr, 0, planes.data(), unsigned(planes.size()), circles.data(), unsigned(circles.size())};
+            rules_reference(want.data(), count, rules);
             const std::vector<TCSpring> none;
             if (rules_pass_on(path, got.data(), count, none, nullptr, rules) != 0.0f ||
                 memcmp(want.data(), got.data(), want.size() * sizeof(TCVerlet)) != 0)

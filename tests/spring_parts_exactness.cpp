@@ -8,6 +8,7 @@
 // publish; run under ThreadSanitizer by make tsan.
 #include "kernel.h"  // the schedule's layout
 #include "physics_paths.h"
+#include "rules_reference.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -300,30 +301,6 @@ RuleSet rule_set(int which, Set& s, std::mt19937& rng) {
     return r;
 }
 
-// The header's reference for the rules, after the springs: planes, circles, holds.
-void rules_reference(Set& s, const RuleSet& r) {
-    for (unsigned i = 0; i < s.ps.size(); ++i) {
-        TCVerlet& p = s.ps[i];
-        for (const TCPlane& pl : r.planes) {
-            const float t = pl.nx * p.x + pl.ny * p.y;
-            if (!(t < pl.d)) continue;
-            const float pen = pl.d - t, x = p.x + pl.nx * pen, y = p.y + pl.ny * pen;
-            if (std::isfinite(x) && std::isfinite(y)) p.x = x, p.y = y;
-        }
-        for (const TCCircle& c : r.circles) {
-            const float len = clen(c.x, c.y, p.x, p.y);
-            if (!(0 < len && len < c.radius)) continue;
-            const float x = c.x + ((p.x - c.x) / len) * c.radius, y = c.y + ((p.y - c.y) / len) * c.radius;
-            if (std::isfinite(x) && std::isfinite(y)) p.x = x, p.y = y;
-        }
-        for (const TCHold& h : r.holds)
-            if (h.particle == i && std::isfinite(h.x) && std::isfinite(h.y)) {
-                p.x = h.x, p.y = h.y;
-                if (h.still) p.old_x = h.x, p.old_y = h.y;
-            }
-    }
-}
-
 std::vector<float> reference_with_rules(Set& s, const RuleSet& r) {
     std::vector<float> largest;
     for (unsigned pass = 0; pass < kPasses; ++pass) {
@@ -332,7 +309,8 @@ std::vector<float> reference_with_rules(Set& s, const RuleSet& r) {
             const float e = std::fabs(spring_force(s.ps[x.a], s.ps[x.b], x.rest_length));
             if (!std::isnan(e)) l = std::max(l, e);
         }
-        rules_reference(s, r);
+        const TCRules rules = view(r);
+        rules_reference(s.ps.data(), unsigned(s.ps.size()), rules);
         largest.push_back(l);
     }
     return largest;
