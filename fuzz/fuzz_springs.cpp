@@ -87,6 +87,45 @@ float read_rest(FuzzedDataProvider& in) {
     return raw_float(in);
 }
 
+// What spring_pass promises for one pass.
+float pass_reference(std::vector<TCVerlet>& ps, const std::vector<TCSpring>& ss) {
+    float largest = 0.0f;
+    for (const TCSpring& s : ss) {
+        const float e = std::fabs(spring_force(ps[s.a], ps[s.b], s.rest_length));
+        if (!std::isnan(e)) largest = std::max(largest, e);
+    }
+    return largest;
+}
+
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The rest lengths may change between passes; the schedule stays.
+void change_rest_lengths(std::vector<TCSpring>& ss) {
+    for (TCSpring& s : ss) s.rest_length = 1.5f - s.rest_length;
+}
+
+bool guard_intact(const std::vector<unsigned>& schedule) {
+    return std::count(schedule.end() - kGuardWords, schedule.end(), kGuard) == kGuardWords;
+}
+
+// Two passes of the schedule on the path against the reference's particles
+// and results (guard records after the particles included).
+void check_passes(int path, const std::vector<TCVerlet>& start, std::vector<TCSpring> ss,
+                  const std::vector<unsigned>& schedule, const std::vector<TCVerlet>& want, const float* errors,
+                  const char* schedule_kind) {
+    std::vector<TCVerlet> got = start;
+    const unsigned n = unsigned(ss.size());
+    for (int pass = 0; pass < 2; ++pass) {
+        const float e = spring_pass_path(path, got.data(), ss.data(), n, schedule.data());
+        if (!same_bits(e, errors[pass]))
+            fail(pass ? "the second pass's error differs" : "the first pass's error differs", schedule_kind,
+                 physics_path_name(path));
+        change_rest_lengths(ss);
+    }
+    if (std::memcmp(got.data(), want.data(), want.size() * sizeof(TCVerlet)) != 0)
+        fail("particles differ from spring_force in order", schedule_kind, physics_path_name(path));
+}
+
 // Kind below 128: a whole number from -8 to 7; up to 191 from kOddFloats; else a raw float.
 float read_value(FuzzedDataProvider& in) {
     const uint8_t kind = in.ConsumeIntegral<uint8_t>();
@@ -171,45 +210,6 @@ void check_rules(int path, const std::vector<TCVerlet>& start, const std::vector
     if (std::memcmp(got.data(), want.data(), want.size() * sizeof(TCVerlet)) != 0)
         fail("particles of the parts with rules differ from the reference", "parts schedule", physics_path_name(path));
     if (refused && sync != sync_before) fail("refused parts changed the sync memory", "parts schedule");
-}
-
-// What spring_pass promises for one pass.
-float pass_reference(std::vector<TCVerlet>& ps, const std::vector<TCSpring>& ss) {
-    float largest = 0.0f;
-    for (const TCSpring& s : ss) {
-        const float e = std::fabs(spring_force(ps[s.a], ps[s.b], s.rest_length));
-        if (!std::isnan(e)) largest = std::max(largest, e);
-    }
-    return largest;
-}
-
-bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// The rest lengths may change between passes; the schedule stays.
-void change_rest_lengths(std::vector<TCSpring>& ss) {
-    for (TCSpring& s : ss) s.rest_length = 1.5f - s.rest_length;
-}
-
-bool guard_intact(const std::vector<unsigned>& schedule) {
-    return std::count(schedule.end() - kGuardWords, schedule.end(), kGuard) == kGuardWords;
-}
-
-// Two passes of the schedule on the path against the reference's particles
-// and results (guard records after the particles included).
-void check_passes(int path, const std::vector<TCVerlet>& start, std::vector<TCSpring> ss,
-                  const std::vector<unsigned>& schedule, const std::vector<TCVerlet>& want, const float* errors,
-                  const char* schedule_kind) {
-    std::vector<TCVerlet> got = start;
-    const unsigned n = unsigned(ss.size());
-    for (int pass = 0; pass < 2; ++pass) {
-        const float e = spring_pass_path(path, got.data(), ss.data(), n, schedule.data());
-        if (!same_bits(e, errors[pass]))
-            fail(pass ? "the second pass's error differs" : "the first pass's error differs", schedule_kind,
-                 physics_path_name(path));
-        change_rest_lengths(ss);
-    }
-    if (std::memcmp(got.data(), want.data(), want.size() * sizeof(TCVerlet)) != 0)
-        fail("particles differ from spring_force in order", schedule_kind, physics_path_name(path));
 }
 
 // One spring pointed at or past the particle count: refused, guard words kept.
