@@ -362,17 +362,23 @@ static bool schedule_refuses_bad_indices() {
 // A 24 x 16 cloth of structural and shear springs given row by row, pinned at
 // its top corners, in gravity and a gusting wind for 500 steps of four passes
 // each; hashes every result of spring_pass and the particles at the end.
+static void place_in_cloth(std::vector<TCVerlet>& ps, unsigned i, unsigned cols) {
+    ps[i].x = ps[i].old_x = mul(float(i % cols), 1.5f) + mul(float(i / cols), 0.05f);
+    ps[i].y = ps[i].old_y = mul(float(i / cols), -1.5f);
+}
+
+static void lay_out_cloth(Topology& t, unsigned cols, unsigned rows) {
+    t.ps.resize(cols * rows);
+    for (unsigned i = 0; i < cols * rows; ++i) place_in_cloth(t.ps, i, cols);
+    cloth_springs(t, cols, rows, 1.5f, true);
+}
+
 static uint64_t cloth_hash(int path) {
     const unsigned cols = 24, rows = 16, n = cols * rows;
     Topology t;
-    t.ps.resize(n);
+    lay_out_cloth(t, cols, rows);
     std::vector<TCVerlet>& ps = t.ps;
-    auto place = [&](unsigned i) {
-        ps[i].x = ps[i].old_x = mul(float(i % cols), 1.5f) + mul(float(i / cols), 0.05f);
-        ps[i].y = ps[i].old_y = mul(float(i / cols), -1.5f);
-    };
-    for (unsigned i = 0; i < n; ++i) place(i);
-    cloth_springs(t, cols, rows, 1.5f, true);
+    auto place = [&](unsigned i) { place_in_cloth(ps, i, cols); };
     const std::vector<TCSpring>& ss = t.ss;
     std::vector<unsigned> schedule;
     if (!make_schedule(t, schedule)) return 0;
@@ -432,12 +438,7 @@ static bool shapes_match_reference(int path) {
 static uint64_t rules_hash(int path) {
     const unsigned cols = 24, rows = 16, n = cols * rows;
     Topology t;
-    t.ps.resize(n);
-    for (unsigned i = 0; i < n; ++i) {
-        t.ps[i].x = t.ps[i].old_x = mul(float(i % cols), 1.5f) + mul(float(i / cols), 0.05f);
-        t.ps[i].y = t.ps[i].old_y = mul(float(i / cols), -1.5f);
-    }
-    cloth_springs(t, cols, rows, 1.5f, true);
+    lay_out_cloth(t, cols, rows);
     std::vector<unsigned> schedule;
     if (!make_schedule(t, schedule)) return 0;
     std::vector<TCHold> holds;

@@ -114,8 +114,9 @@ const char* const kNames[] = {"cloth by row", "cloth by column", "cloth shuffled
                               "one particle", "cloth, particles shuffled", "mixed"};
 const unsigned kParts[] = {1, 2, 3, 4, 5, 7, 8, 64};
 
-// What the parts must give: spring_force in order, and each pass's largest |error|.
-std::vector<float> reference(Set& s) {
+// What the parts must give: spring_force in order (then the rules, if any),
+// and each pass's largest |error|.
+std::vector<float> reference(Set& s, const TCRules* rules = nullptr) {
     std::vector<float> largest;
     for (unsigned pass = 0; pass < kPasses; ++pass) {
         float l = 0.0f;
@@ -123,6 +124,7 @@ std::vector<float> reference(Set& s) {
             const float e = std::fabs(spring_force(s.ps[x.a], s.ps[x.b], x.rest_length));
             if (!std::isnan(e)) l = std::max(l, e);
         }
+        if (rules) rules_reference(s.ps.data(), unsigned(s.ps.size()), *rules);
         largest.push_back(l);
     }
     return largest;
@@ -301,21 +303,6 @@ RuleSet rule_set(int which, Set& s, std::mt19937& rng) {
     return r;
 }
 
-std::vector<float> reference_with_rules(Set& s, const RuleSet& r) {
-    std::vector<float> largest;
-    for (unsigned pass = 0; pass < kPasses; ++pass) {
-        float l = 0.0f;
-        for (const TCSpring& x : s.ss) {
-            const float e = std::fabs(spring_force(s.ps[x.a], s.ps[x.b], x.rest_length));
-            if (!std::isnan(e)) l = std::max(l, e);
-        }
-        const TCRules rules = view(r);
-        rules_reference(s.ps.data(), unsigned(s.ps.size()), rules);
-        largest.push_back(l);
-    }
-    return largest;
-}
-
 float part_pass_rules(int path, Set& s, const unsigned* schedule, unsigned part, unsigned* sync, const TCRules* rules) {
     const unsigned n = unsigned(s.ss.size()), count = unsigned(s.ps.size());
     return path == kSelected ? spring_pass_part_rules(s.ps.data(), s.ss.data(), n, schedule, count, part, sync, rules)
@@ -418,7 +405,7 @@ void check_rules(int which, unsigned parts) {
         const TCRules rules = view(r);
         const TCRules* given = r.null ? nullptr : &rules;
         Set want = start;
-        const std::vector<float> want_errors = reference_with_rules(want, r);
+        const std::vector<float> want_errors = reference(want, &rules);
         const unsigned n = unsigned(start.ss.size()), count = unsigned(start.ps.size());
         std::vector<unsigned> schedule(spring_schedule_parts_words(n, count, parts));
         const bool made = spring_schedule_parts(start.ss.data(), n, count, parts, schedule.data());
