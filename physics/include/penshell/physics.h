@@ -141,7 +141,8 @@ float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_
 // finishes pass k, like a pipeline: 16 passes on 2 threads take about 8.5
 // passes' time. A caller that waits for every part after every pass (to put
 // fixed particles back, say) still gets the same bits, but such parts mostly
-// wait for one another. Every part must be called for every pass, with the same
+// wait for one another: spring_pass_part_rules puts particles back inside the
+// pass instead. Every part must be called for every pass, with the same
 // particles, springs, schedule and sync memory; each schedule needs sync
 // memory of its own, since its parts count their passes there. When the
 // caller reads or writes the particles or rest lengths itself (to step them,
@@ -192,7 +193,8 @@ float spring_pass_part(TCVerlet* particles, const TCSpring* springs, unsigned sp
 // in one part. A caller that puts particles back between passes (pins) needs
 // no barrier for a particle that only one part's springs touch: that part's
 // thread may put it back between its own passes, and the bits stay those of
-// spring_pass.
+// spring_pass. spring_pass_part_rules (below) does that for every particle,
+// whichever parts touch it.
 unsigned spring_schedule_parts_order(const unsigned* schedule, unsigned part, unsigned* order);
 
 // ---- Rules: pins, floors and balls inside the pass ----
