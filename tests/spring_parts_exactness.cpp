@@ -394,9 +394,9 @@ void check_topology(int which, unsigned parts) {
     }
 }
 
-// Every rule set on one topology and part count, every path: the parts on
-// threads and spring_pass_rules on one thread, against the reference.
-void check_rules(int which, unsigned parts) {
+// Every rule set on one topology, every part count and every path: the
+// parts on threads and spring_pass_rules on one thread, against the reference.
+void check_rules(int which) {
     for (int set = 0; set < int(sizeof kRuleNames / sizeof kRuleNames[0]); ++set) {
         std::mt19937 rng(2000 + which);
         Set start = make(which, rng);
@@ -407,16 +407,18 @@ void check_rules(int which, unsigned parts) {
         Set want = start;
         const std::vector<float> want_errors = reference(want, &rules);
         const unsigned n = unsigned(start.ss.size()), count = unsigned(start.ps.size());
-        std::vector<unsigned> schedule(spring_schedule_parts_words(n, count, parts));
-        const bool made = spring_schedule_parts(start.ss.data(), n, count, parts, schedule.data());
-        check(made, "scheduled with rules", kNames[which], parts, kSelected);
-        for (int path = kSelected; path < PHYSICS_PATH_COUNT && made; ++path) {
-            if (path != kSelected && !physics_path_available(path)) continue;
-            Set got = start, one = start;
-            if (!same(got, want, run_threads_rules(path, got, schedule, parts, given), want_errors) ||
-                !same(one, want, run_one_thread_rules(path, one, schedule, given), want_errors)) {
-                std::printf("     rule set: %s\n", kRuleNames[set]);
-                check(false, "rules", kNames[which], parts, path);
+        for (unsigned parts : kRuleParts) {
+            std::vector<unsigned> schedule(spring_schedule_parts_words(n, count, parts));
+            const bool made = spring_schedule_parts(start.ss.data(), n, count, parts, schedule.data());
+            check(made, "scheduled with rules", kNames[which], parts, kSelected);
+            for (int path = kSelected; path < PHYSICS_PATH_COUNT && made; ++path) {
+                if (path != kSelected && !physics_path_available(path)) continue;
+                Set got = start, one = start;
+                if (!same(got, want, run_threads_rules(path, got, schedule, parts, given), want_errors) ||
+                    !same(one, want, run_one_thread_rules(path, one, schedule, given), want_errors)) {
+                    std::printf("     rule set: %s\n", kRuleNames[set]);
+                    check(false, "rules", kNames[which], parts, path);
+                }
             }
         }
     }
@@ -494,8 +496,7 @@ int main() {
     for (int which = 0; which < int(sizeof kNames / sizeof kNames[0]); ++which)
         for (unsigned parts : kParts) check_topology(which, parts);
     check_refusals();
-    for (int which = 0; which < int(sizeof kNames / sizeof kNames[0]); ++which)
-        for (unsigned parts : kRuleParts) check_rules(which, parts);
+    for (int which = 0; which < int(sizeof kNames / sizeof kNames[0]); ++which) check_rules(which);
     check_rules_refused();
     std::printf("%s: %d failures over %zu topologies x %zu part counts on every path\n",
                 failures ? "FAIL" : "ok", failures, sizeof kNames / sizeof kNames[0], sizeof kParts / sizeof kParts[0]);
