@@ -403,6 +403,8 @@ unsigned place_parts(const TCSpring* springs, unsigned n, unsigned part_count, b
 // holds it: (step << 32 | particle), sorted, for each part from part_first[p].
 struct Finished {
     uint64_t* keys;
+    uint64_t* by_index;  // the same, (particle << 32 | step), sorted, for each part from part_first[p]
+    unsigned char* done;  // per entry of by_index: its rules written
     size_t part_first[kMaxParts + 1];
     unsigned* touched;  // every particle a spring names, in increasing order
     size_t touched_count;
@@ -415,8 +417,10 @@ constexpr unsigned kRulesBatch = 512;
 bool find_finished(const TCSpring* springs, const Work& w, unsigned n, unsigned part_count, Finished& f) {
     const size_t m = 2 * size_t(n) + 1;
     f.keys = static_cast<uint64_t*>(std::malloc(m * sizeof(uint64_t)));
+    f.by_index = static_cast<uint64_t*>(std::malloc(m * sizeof(uint64_t)));
+    f.done = static_cast<unsigned char*>(std::calloc(m, 1));
     f.touched = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
-    if (!f.keys || !f.touched) return false;
+    if (!f.keys || !f.by_index || !f.done || !f.touched) return false;
     size_t count[kMaxParts + 1] = {};
     for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
         if (names_particle(w, slot)) ++count[w.part[w.prev[slot] & ~kWrapFlag]];
@@ -432,7 +436,11 @@ bool find_finished(const TCSpring* springs, const Work& w, unsigned n, unsigned 
         f.keys[at[w.part[last]]++] = uint64_t(w.step[last]) << 32 | particle;
         f.touched[f.touched_count++] = particle;
     }
-    for (unsigned p = 0; p < part_count; ++p) std::sort(f.keys + f.part_first[p], f.keys + f.part_first[p + 1]);
+    for (size_t k = 0; k < f.part_first[part_count]; ++k) f.by_index[k] = f.keys[k] << 32 | f.keys[k] >> 32;
+    for (unsigned p = 0; p < part_count; ++p) {
+        std::sort(f.keys + f.part_first[p], f.keys + f.part_first[p + 1]);
+        std::sort(f.by_index + f.part_first[p], f.by_index + f.part_first[p + 1]);
+    }
     std::sort(f.touched, f.touched + f.touched_count);
     return true;
 }
@@ -487,11 +495,48 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
         rules_first[p] = rules_size;
         const uint64_t* next = f.keys + f.part_first[p];  // the next particle this part finishes
         const uint64_t* const last = f.keys + f.part_first[p + 1];
-        size_t waiting = 0;  // particles finished, their rules not yet applied
+        size_t waiting = 0;  // particles finished, their rules perhaps not yet written
+        // Where in by_index this part's particles are, and the first of them not finished.
+        uint64_t* const mine = f.by_index + f.part_first[p];
+        const size_t count = f.part_first[p + 1] - f.part_first[p];
+        size_t low = 0, ranged = 0;
+        auto done_flag = [&](unsigned particle) -> unsigned char& {
+            return f.done[f.part_first[p] + size_t(std::lower_bound(mine, mine + count, uint64_t(particle) << 32) - mine)];
+        };
+        // Every finished particle whose rules are not yet written, as a list.
         auto write_rules = [&](unsigned* at) {
-            std::sort(pending, pending + waiting);
-            rules_size += write_rules_entry(rules + rules_size, unsigned(at - schedule), pending, waiting);
+            size_t kept = 0;
+            for (size_t k = 0; k < waiting; ++k)
+                if (!done_flag(pending[k])) done_flag(pending[k]) = 1, pending[kept++] = pending[k];
+            std::sort(pending, pending + kept);
+            rules_size += write_rules_entry(rules + rules_size, unsigned(at - schedule), pending, kept);
             waiting = 0;
+        };
+        // Those below the first particle not finished, as ranges: where the
+        // particles lie in index order, as a cloth's do, the ranges are long
+        // and the rules go through them in vector registers without gathering.
+        auto write_ranges = [&](unsigned* at) {
+            unsigned* entry = rules + rules_size;
+            size_t pos = 2;
+            for (size_t k = ranged; k < low; ++k) {
+                unsigned char& flag = f.done[f.part_first[p] + k];
+                if (flag) continue;
+                flag = 1;
+                const unsigned particle = unsigned(mine[k] >> 32);
+                if (pos > 2 && entry[pos - 1] == particle) {
+                    ++entry[pos - 1];
+                } else {
+                    entry[pos++] = particle, entry[pos++] = particle + 1;
+                }
+            }
+            ranged = low;
+            if (pos == 2) return;
+            entry[0] = unsigned(at - schedule), entry[1] = unsigned((pos - 2) / 2) | kRulesRanges;
+            rules_size += pos;
+            size_t kept = 0;
+            for (size_t k = 0; k < waiting; ++k)
+                if (!done_flag(pending[k])) pending[kept++] = pending[k];
+            waiting = kept;
         };
         unsigned* run = nullptr;  // the last run written, while nothing follows it
         for (unsigned* e = parts[p].out; e < parts[p].out + parts[p].pos; e += entry_words(e)) {
@@ -499,10 +544,17 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
             if (kind == kPartPublish) {
                 // The step just done finishes some particles: their rules come before
                 // any publish that may release them, and in batches in between.
-                for (const uint64_t steps_done = e[0] >> 2; next < last && *next >> 32 < steps_done; ++next)
-                    pending[waiting++] = unsigned(*next);
+                const uint64_t steps_done = e[0] >> 2;
+                for (; next < last && *next >> 32 < steps_done; ++next) pending[waiting++] = unsigned(*next);
+                while (low < count && (mine[low] & 0xFFFFFFFFu) < steps_done) ++low;
                 const bool published = wanted[offsets[p] + (e[0] >> 2)];
-                if (waiting > 0 && (published || waiting >= kRulesBatch)) write_rules(out), run = nullptr;
+                if (waiting > 0 && published) {
+                    write_rules(out), run = nullptr;
+                } else if (waiting >= kRulesBatch) {
+                    if (low - ranged >= kRulesBatch / 2) write_ranges(out), run = nullptr;
+                    // A particle finished late holds the ranges back: the others go as a list.
+                    if (waiting >= 4 * kRulesBatch) write_rules(out), run = nullptr;
+                }
                 if (!published) continue;
             }
             const size_t words = entry_words(e);
@@ -533,11 +585,11 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
 }
 
 // Words for the rules: an entry (two words) for at most every particle a
-// spring touches and one more a part, a word for each touched particle, and
-// a range (two words) for each gap between them.
+// spring touches and one more a part, two words (a range or less) for each
+// touched particle, and a range (two words) for each gap between them.
 uint64_t rules_bound(uint64_t springs, uint64_t particle_count, unsigned parts) {
     const uint64_t touched = std::min<uint64_t>(2 * springs, particle_count);
-    return 2 * (touched + parts) + touched + 2 * (touched + 1);
+    return 2 * (touched + parts) + 2 * touched + 2 * (touched + 1);
 }
 
 }  // namespace
@@ -574,6 +626,8 @@ bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsig
     std::free(rules);
     std::free(pending);
     std::free(f.keys);
+    std::free(f.by_index);
+    std::free(f.done);
     std::free(f.touched);
     free_work(w);
     if (!ok) return false;
