@@ -3,7 +3,8 @@
 # (apt-get, through sudo when not root). Usage: scripts/setup.sh JOB...
 # Jobs: run (build and run the program; with no display also what the
 # headless screenshot needs), test, bench, pictures, sanitize, tsan, fuzz, soak,
-# memcheck, cross, install-check, install, package, package-check, web-kernel, web.
+# memcheck, cross, install-check, install, package, package-check, web-kernel, web,
+# charts.
 set -euo pipefail
 
 build=(build-essential cmake ninja-build pkg-config)
@@ -33,6 +34,7 @@ for job in "$@"; do
     pictures) packages+=("${build[@]}" "${program[@]}" libstb-dev) ;;
     soak) packages+=("${headless[@]}") ;;
     memcheck) packages+=(valgrind) ;;
+    charts) packages+=(python3 python3-matplotlib) ;;  # scripts/charts.py draws SVG
     cross) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
     # em++ (it brings clang, lld, binaryen's wasm-dis and Debian's acorn); node runs its output.
     web-kernel) packages+=(emscripten nodejs) ;;

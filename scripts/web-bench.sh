@@ -2,6 +2,8 @@
 # Builds the kernel's bench for WebAssembly twice, with SIMD128 and portable,
 # and runs each under node: the ratios of each build measured side by side in
 # its own run. Usage: scripts/web-bench.sh OUT_DIR [rounds [case]]
+# With FIGURES_DIR set, each build's figures also go to
+# FIGURES_DIR/web-simd128.json and web-portable.json (for scripts/charts.py).
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 out=$1 && shift
@@ -11,15 +13,18 @@ for build in simd128 portable; do
   flags=(-std=c++17 -O2 -ffp-contract=off -I"$src/physics/include" -I"$src/physics")
   [ $build = simd128 ] && flags+=(-msimd128)
   objs=()
-  for f in "$src"/physics/*.cpp "$src"/bench/{bench_web,sets,stream}.cpp; do
+  for f in "$src"/physics/*.cpp "$src"/bench/{bench_web,figures,sets,stream}.cpp; do
     em++ "${flags[@]}" -c "$f" -o "$dir/$(basename "$f" .cpp).o" && objs+=("$dir/$(basename "$f" .cpp).o")
   done
   # The plain loop stays plain: no vector code in it, as in the native suite.
   em++ "${flags[@]}" -fno-vectorize -fno-slp-vectorize -c "$src/bench/reference.cpp" -o "$dir/reference.o"
-  em++ "${flags[@]}" -sENVIRONMENT=node -sALLOW_MEMORY_GROWTH "${objs[@]}" "$dir/reference.o" \
+  # NODERAWFS: the figures file is written to the machine's own files.
+  em++ "${flags[@]}" -sENVIRONMENT=node -sALLOW_MEMORY_GROWTH -sNODERAWFS "${objs[@]}" "$dir/reference.o" \
     -o "$dir/penshell_bench_web.js"
 done
 for build in simd128 portable; do
   echo
-  node --no-experimental-fetch "$out/bench-$build/penshell_bench_web.js" "$@"
+  figures=()
+  [ -n "${FIGURES_DIR:-}" ] && mkdir -p "$FIGURES_DIR" && figures=(--figures_out="$FIGURES_DIR/web-$build.json")
+  node --no-experimental-fetch "$out/bench-$build/penshell_bench_web.js" "${figures[@]}" "$@"
 done
