@@ -73,7 +73,7 @@ bench:
 # The charts in docs/charts/, drawn again from the last make bench's JSON.
 charts:
 	@scripts/setup.sh charts
-	@python3 scripts/charts.py $(BENCH_OUT) docs/charts
+	@scripts/charts.py $(BENCH_OUT) docs/charts
 
 # Measures and draws in one go (on an idle machine: the charts are committed).
 bench-charts:
