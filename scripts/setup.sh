@@ -14,7 +14,8 @@ program=(libsdl1.2-compat-dev      # the SDL 1.2 API, over SDL2
 headless=(xvfb xauth x11-utils xdotool imagemagick)  # virtual display, input, screenshot
 tests=(libgtest-dev libstb-dev     # GoogleTest; stb_image for the picture tool
        libxtst-dev libxfixes-dev   # the end-to-end tests drive and inspect X
-       openbox clang)              # a window manager; a second compiler for the kernel
+       openbox clang               # a window manager; a second compiler for the kernel
+       python3)                    # tests/docs_check.py: the guides' code and links
 
 packages=()
 npm_ci=no
