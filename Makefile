@@ -50,8 +50,8 @@ test:
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
-# The kernel's exactness check built with every other compiler line users
-# build with: longer than make test should take.
+# The kernel's exactness check built with every compiler line users build
+# with: longer than make test should take.
 kernel-flags-check:
 	@scripts/setup.sh test
 	@$(call enable,PENSHELL_TESTS)
