@@ -26,6 +26,6 @@ case $what in
     echo "No display: opening penshell.html in headless Chromium instead."
     exec node web/run.mjs "$dir" penshell.html "$dir/screenshot.png" "$@" ;;
   check)
-    exec node web/check/check.mjs "$dir" "$dir/.build/picture_dump.js" ;;
+    exec node web/check/check.mjs "$dir" "$dir/.build" ;;
   *) echo "web.sh: unknown step '$what'" >&2; exit 2 ;;
 esac
