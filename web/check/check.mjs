@@ -326,13 +326,18 @@ try {
   const refused = started.filter((launch) => launch.status === 'rejected');
   for (const launch of refused) console.log('FAIL ' + String(launch.reason.message || launch.reason).split('\n')[0]);
   failed += refused.length;
-  for (const engine of refused.length ? [] : engines)
+  // The engines side by side, each its scenarios in turn; printed in the table's order.
+  const results = await Promise.all((refused.length ? [] : engines).map(async (engine) => {
+    const lines = [];
     for (const s of scenarios) {
       const failures = await run(s, engine, url, browsers);
-      console.log(`${failures.length ? 'FAIL' : 'ok  '} ${engine.padEnd(8)} ${s.name}` +
+      lines.push(`${failures.length ? 'FAIL' : 'ok  '} ${engine.padEnd(8)} ${s.name}` +
         failures.map((f) => '\n       ' + f).join(''));
       failures.length ? ++failed : ++passed;
     }
+    return lines;
+  }));
+  for (const lines of results) console.log(lines.join('\n'));
 } finally {
   for (const engine of Object.values(browsers))
     for (const browser of Object.values(engine)) await browser.close();
