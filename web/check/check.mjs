@@ -184,9 +184,9 @@ function kernelFaults(variant, out) {
 
 // A motion of the mouse by (dx, dy) from `at`; gives where the pointer is then.
 // Locked, Firefox reports each motion as the pointer's offset from the
-// viewport's centre (a real mouse's pointer is put back there after each), so
-// it is given the motion in pieces from the centre, back at the centre between
-// them. Chromium and a free pointer: the motion from the last position.
+// viewport's centre, where it keeps a real pointer, so it is given the motion
+// in pieces of at most 100 pixels from the centre, back at the centre between
+// them. Chromium, and a free pointer: the motion from the last position.
 async function moveBy(page, engine, at, dx, dy) {
   const locked = engine === 'firefox' && await page.evaluate(() => document.pointerLockElement !== null);
   if (!locked) {
@@ -218,7 +218,7 @@ async function run(s, engine, url, browsers) {
         { timeout: 30000 });
       const status = await page.textContent('#status');
       expect(status === 'exited with status 0', `status "${status}"`);
-      failures.push(...kernelFaults(s.kernel, await page.textContent('#out')));
+      failures.push(...kernelFaults(s.kernel, await page.textContent('#out')), ...pageErrors);
       return failures;
     }
     const address = s.file ? pathToFileURL(path.join(site, s.page)).href : url + s.page;
