@@ -183,8 +183,8 @@ web:
 	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
 	@scripts/web.sh run $(WEB_BUILD) $(ARGS)
 
-# The site in headless Chromium, on a server and a browser of its own, then
-# the kernel's exactness under node.
+# The site and the kernel's exactness in headless Chromium and Firefox, on a
+# server and browsers of their own, then the kernel's exactness under node.
 web-check:
 	@scripts/setup.sh web
 	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)

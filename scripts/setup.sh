@@ -46,8 +46,13 @@ for job in "$@"; do
                         dpkg-dev file lintian) ;;  # dpkg-shlibdeps and file for CPack
     package-check) packages+=("${build[@]}" "${headless[@]}") ;;
     # The browser build and its check: emscripten (with its SDL and GL
-    # emulation), Chromium, Node.js and npm, then playwright-core as pinned.
-    web) packages+=(build-essential cmake emscripten chromium nodejs)
+    # emulation), Chromium and Firefox ESR, Node.js and npm, then playwright-core
+    # as pinned. The pin stays at 1.64.1: 1.65 and later cannot drive Debian's
+    # Firefox ESR 153 (newPage fails on "emulation.setMediaFeaturesOverride"),
+    # and Playwright's own patched Firefox is a download, not a Debian package.
+    # Firefox draws WebGL through EGL on Mesa's llvmpipe, which it loads but does not depend on.
+    web) packages+=(build-essential cmake emscripten chromium firefox-esr nodejs
+                    libegl1 libegl-mesa0 libgl1-mesa-dri)
          command -v npm >/dev/null || packages+=(npm)
          npm_ci=yes ;;
     *) echo "setup.sh: unknown job '$job'" >&2; exit 2 ;;

@@ -5,7 +5,8 @@
 #   run:   with a display, serves DIR on 127.0.0.1 until Ctrl-C; without one,
 #          runs penshell.html in headless Chromium, saves DIR/screenshot.png
 #          and prints how the program ended.
-#   check: the browser scenarios, on a server and a Chromium of their own.
+#   check: the browser scenarios and the kernel's exactness, in Chromium and
+#          Firefox, on a server and browsers of their own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=$1 dir=$2
@@ -26,6 +27,6 @@ case $what in
     echo "No display: opening penshell.html in headless Chromium instead."
     exec node web/run.mjs "$dir" penshell.html "$dir/screenshot.png" "$@" ;;
   check)
-    exec node web/check/check.mjs "$dir" "$dir/.build/picture_dump.js" ;;
+    exec node web/check/check.mjs "$dir" "$dir/.build" ;;
   *) echo "web.sh: unknown step '$what'" >&2; exit 2 ;;
 esac
