@@ -1,0 +1,225 @@
+// The kernel's API over one compiled WebAssembly module. Each world is an
+// instance of that module with a memory of its own, made at the size the
+// world's capacity needs and never grown: a WebAssembly memory that grows
+// detaches every view over it, so the views handed out stay valid for the
+// world's life. Every argument is checked here before the module sees it,
+// so bad input throws and leaves the world as it was.
+
+export const PARTICLE_STRIDE = 6; // x, y, old_x, old_y, acc_x, acc_y
+export const SPRING_STRIDE = 3; // a, b (Uint32), rest_length (Float32)
+
+const PAGE = 65536;
+const MAX_PAGES = 65536; // 4 GiB: the most a 32-bit WebAssembly memory can address
+const BASE_PAGES = 2; // the module's own data and stack (INITIAL_MEMORY in npm/CMakeLists.txt)
+const SIMD128_PATH = 4; // the kernel's number for its SIMD128 path
+const MAX_INDEX = 0xffffffff;
+
+// Heap bytes a world needs: its arrays, the schedule (at most 4 words a
+// spring and 2 more), the schedule's work memory while it is made (37 bytes a
+// spring and 8 more, for the kernel's six work arrays), and room for the
+// allocator's own records.
+function heapBytes(particles, springs) {
+  const n = Math.max(springs, 1);
+  return particles * 24 + springs * 12 + (4 * n + 2) * 4 + 37 * n + 8 + 4096;
+}
+
+function checkSize(value, what) {
+  if (typeof value !== 'number') throw new TypeError(`${what} must be a number, not ${typeof value}`);
+  if (!Number.isInteger(value) || value < 0 || value > MAX_INDEX)
+    throw new RangeError(`${what} must be a whole number from 0 to ${MAX_INDEX}, not ${value}`);
+  return value;
+}
+
+function checkCount(value, what, capacity) {
+  checkSize(value, what);
+  if (value > capacity) throw new RangeError(`${what} ${value} is past the capacity of ${capacity}`);
+  return value;
+}
+
+function checkNumber(value, what) {
+  if (typeof value !== 'number') throw new TypeError(`${what} must be a number, not ${typeof value}`);
+  return value;
+}
+
+export class Kernel {
+  #module;
+
+  constructor(module, simd) {
+    this.#module = module;
+    /** true when this kernel runs its SIMD128 build */
+    this.simd = simd;
+    Object.freeze(this);
+  }
+
+  createWorld({ particles, springs = 0 } = {}) {
+    checkSize(particles, 'particles');
+    checkSize(springs, 'springs');
+    const pages = BASE_PAGES + Math.ceil(heapBytes(particles, springs) / PAGE);
+    if (pages > MAX_PAGES)
+      throw new RangeError(`a world of ${particles} particles and ${springs} springs needs ` +
+        `${(pages * PAGE / 2 ** 30).toFixed(1)} GiB; WebAssembly memory holds at most 4 GiB`);
+    let memory;
+    try {
+      memory = new WebAssembly.Memory({ initial: pages, maximum: pages });
+    } catch (error) {
+      throw new RangeError(`a world of ${particles} particles and ${springs} springs: ` +
+        `no ${pages * PAGE} bytes of WebAssembly memory to be had (${error.message})`);
+    }
+    const exports = instantiate(this.#module, memory);
+    if (!exports.world_reserve(particles, springs))
+      throw new RangeError(`a world of ${particles} particles and ${springs} springs does not fit its memory`);
+    return new World(exports, memory, particles, springs);
+  }
+}
+
+// The module's imports: its memory, and a call it makes only after growing
+// the memory, which cannot happen (its maximum is its size).
+function instantiate(module, memory) {
+  const grew = () => { throw new Error('penshell-physics: a world\'s memory grew'); };
+  const instance = new WebAssembly.Instance(module, { env: { memory, emscripten_notify_memory_growth: grew } });
+  instance.exports._initialize();
+  return instance.exports;
+}
+
+// Which build a module holds, asked of an instance with the smallest memory.
+export function kernelPath(module) {
+  const memory = new WebAssembly.Memory({ initial: BASE_PAGES, maximum: BASE_PAGES });
+  return instantiate(module, memory).kernel_path();
+}
+
+// A kernel over a module (or its bytes): `simd` says which build it must be,
+// true or false, or undefined for either.
+export async function kernelFromModule(moduleOrBytes, simd) {
+  const module = moduleOrBytes instanceof WebAssembly.Module ? moduleOrBytes
+    : await WebAssembly.compile(moduleOrBytes);
+  const isSimd = kernelPath(module) === SIMD128_PATH;
+  if (simd !== undefined && isSimd !== simd)
+    throw new Error(`penshell-physics: asked for the ${simd ? 'SIMD128' : 'portable'} build, ` +
+      `given the ${isSimd ? 'SIMD128' : 'portable'} one`);
+  return new Kernel(module, isSimd);
+}
+
+const empty = { f32: new Float32Array(0), u32: new Uint32Array(0) };
+
+export class World {
+  #exports;
+  #memory;
+  #particleCount = 0;
+  #springCount = 0;
+  // The counts the schedule was made for; null when there is none.
+  #scheduled = null;
+
+  constructor(exports, memory, particleCapacity, springCapacity) {
+    this.#exports = exports;
+    this.#memory = memory;
+    this.particleCapacity = particleCapacity;
+    this.springCapacity = springCapacity;
+    /** prev_dt for the next step: the length of the step before, 0 for none */
+    this.prevDt = 0;
+    const buffer = memory.buffer;
+    /** Float32Array, PARTICLE_STRIDE floats a particle, the whole capacity */
+    this.particles = new Float32Array(buffer, exports.world_particles(), particleCapacity * PARTICLE_STRIDE);
+    const springs = exports.world_springs();
+    /** Uint32Array over the springs: a at [3i], b at [3i + 1] */
+    this.springEnds = new Uint32Array(buffer, springs, springCapacity * SPRING_STRIDE);
+    /** Float32Array over the same springs: rest_length at [3i + 2] */
+    this.springRest = new Float32Array(buffer, springs, springCapacity * SPRING_STRIDE);
+  }
+
+  #live(what) {
+    if (!this.#exports) throw new TypeError(`penshell-physics: ${what} on a freed world`);
+    return this.#exports;
+  }
+
+  get freed() { return !this.#exports; }
+
+  get particleCount() { return this.#particleCount; }
+  set particleCount(n) {
+    this.#live('particleCount');
+    this.#particleCount = checkCount(n, 'particleCount', this.particleCapacity);
+  }
+
+  get springCount() { return this.#springCount; }
+  set springCount(n) {
+    this.#live('springCount');
+    this.#springCount = checkCount(n, 'springCount', this.springCapacity);
+  }
+
+  // Arranges the first springCount springs for the passes. Throws a
+  // RangeError naming the first spring with an end at or past particleCount,
+  // and then the schedule made before, if any, is kept.
+  schedule() {
+    const x = this.#live('schedule()');
+    const particles = this.#particleCount, springs = this.#springCount;
+    const bad = x.world_first_bad_spring(particles, springs);
+    if (bad !== springs) {
+      const a = this.springEnds[3 * bad], b = this.springEnds[3 * bad + 1];
+      throw new RangeError(`spring ${bad} joins particles ${a} and ${b}: ` +
+        `particle ${a >= particles ? a : b} is at or past particleCount ${particles}`);
+    }
+    if (!x.world_schedule(particles, springs)) {
+      this.#scheduled = null;
+      throw new RangeError(`no memory left to schedule ${springs} springs`);
+    }
+    this.#scheduled = { particles, springs };
+  }
+
+  // `passes` passes over the springs (default 1); returns the largest
+  // |rest_length - clen| of the last pass, NaN errors left out.
+  springPasses(passes = 1) {
+    const x = this.#live('springPasses()');
+    checkSize(passes, 'passes');
+    const springs = this.#springCount;
+    if (springs === 0) return 0;
+    const s = this.#scheduled;
+    if (!s || s.springs !== springs || this.#particleCount < s.particles)
+      throw new TypeError(`springPasses(): no schedule for these ${springs} springs and ` +
+        `${this.#particleCount} particles: call schedule() after changing the springs or lowering particleCount`);
+    return x.world_spring_passes(springs, passes);
+  }
+
+  // One Verlet step of length dt over the first particleCount particles;
+  // remembers dt as prevDt for the next one and returns it.
+  step(dt, prevDt = this.prevDt) {
+    const x = this.#live('step()');
+    checkNumber(dt, 'dt');
+    checkNumber(prevDt, 'prevDt');
+    this.prevDt = x.world_step(dt, prevDt, this.#particleCount);
+    return this.prevDt;
+  }
+
+  #index(i, what) {
+    checkSize(i, what);
+    if (i >= this.#particleCount) throw new RangeError(`${what} ${i} is at or past particleCount ${this.#particleCount}`);
+    return i;
+  }
+
+  // The kernel's distance estimate between particles a and b.
+  clen(a, b) {
+    const x = this.#live('clen()');
+    return x.world_clen(this.#index(a, 'particle a'), this.#index(b, 'particle b'));
+  }
+
+  // One spring between particles a and b; returns its error.
+  springForce(a, b, restLength) {
+    const x = this.#live('springForce()');
+    this.#index(a, 'particle a');
+    this.#index(b, 'particle b');
+    return x.world_spring_force(a, b, checkNumber(restLength, 'restLength'));
+  }
+
+  // Gives the world's memory back. Views taken before are detached (length
+  // 0) by growing the memory by nothing, which replaces its buffer; the
+  // world's own views become empty arrays; any further use throws.
+  free() {
+    if (!this.#exports) return;
+    this.#exports = null;
+    this.#memory.grow(0);
+    this.#memory = null;
+    this.#particleCount = this.#springCount = 0;
+    this.#scheduled = null;
+    this.particles = empty.f32;
+    this.springEnds = empty.u32;
+    this.springRest = empty.f32;
+  }
+}

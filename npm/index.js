@@ -1,0 +1,31 @@
+// penshell-physics: the penshell particle kernel in WebAssembly, both builds
+// embedded, so that the package loads under node and in any bundler or
+// browser with no configuration. See README.md.
+import { kernelFromModule } from './core.js';
+import simdBase64 from './simd-wasm.js';
+import portableBase64 from './portable-wasm.js';
+
+export { Kernel, World, PARTICLE_STRIDE, SPRING_STRIDE } from './core.js';
+
+function decode(base64) {
+  const text = atob(base64), bytes = new Uint8Array(text.length);
+  for (let i = 0; i < text.length; ++i) bytes[i] = text.charCodeAt(i);
+  return bytes;
+}
+
+// Whether this engine takes the SIMD128 build: it validates it or not.
+export function simdSupported() {
+  return WebAssembly.validate(decode(simdBase64));
+}
+
+// simd: 'auto' (the default) takes SIMD128 where the engine has it; true
+// insists on it, false takes the portable build. Both give the same bits.
+export async function createKernel({ simd = 'auto' } = {}) {
+  if (simd !== 'auto' && simd !== true && simd !== false)
+    throw new TypeError(`simd must be 'auto', true or false, not ${String(simd)}`);
+  const simdBytes = simd === false ? null : decode(simdBase64);
+  const useSimd = simd === true || (simd === 'auto' && WebAssembly.validate(simdBytes));
+  if (simd === true && !WebAssembly.validate(simdBytes))
+    throw new Error('penshell-physics: this engine has no WebAssembly SIMD128; use simd: \'auto\' or false');
+  return kernelFromModule(useSimd ? simdBytes : decode(portableBase64), useSimd);
+}
