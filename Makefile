@@ -27,7 +27,7 @@ enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUIL
   || $(CONFIGURE) -D$(1)=ON; else $(NEW_BUILD) -D$(1)=ON; fi
 
 .PHONY: all run demo test bench pictures sanitize tsan fuzz soak memcheck install-check aarch64-check clean \
-  install package package-check web-kernel-check web web-check kernel-flags-check
+  install package package-check web-kernel-check web web-check kernel-flags-check npm npm-check
 
 all: test
 
@@ -63,8 +63,8 @@ bench:
 	@$(call enable,PENSHELL_BENCH)
 	@cmake --build $(BUILD) -j $(JOBS) --target penshell_bench
 	@$(BUILD)/penshell_bench
-	@scripts/setup.sh web-kernel
-	@scripts/web-bench.sh $(WEB_BUILD)/kernel $(WEB_BENCH_ROUNDS)
+	@scripts/setup.sh web-kernel npm
+	@NPM_BUILD=$(NPM_BUILD) scripts/web-bench.sh $(WEB_BUILD)/kernel $(WEB_BENCH_ROUNDS)
 
 # Redraws the picture sources and regenerates the picture texts from them.
 pictures:
@@ -115,7 +115,8 @@ memcheck:
 	done; echo "memcheck: no errors"
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD) \
+	  $(NPM_BUILD)
 
 # The kernel as others use it: installed into a temporary prefix, the prefix
 # moved, the example built through find_package and through pkg-config.
@@ -176,3 +177,16 @@ web-check:
 	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
 	@scripts/web.sh check $(WEB_BUILD)
 	@$(MAKE) web-kernel-check
+
+# The kernel as an npm package for JavaScript (both WebAssembly builds, the
+# API, its types), packed by npm pack into $(NPM_BUILD)/penshell-physics-*.tgz.
+NPM_BUILD ?= build-npm
+npm:
+	@scripts/setup.sh npm
+	@JOBS=$(JOBS) scripts/npm.sh build $(NPM_BUILD)
+
+# That tarball installed into a scratch project and used as users get it:
+# node tests, tsc --strict against its types, a page in Chromium and Firefox.
+npm-check: npm
+	@scripts/setup.sh npm-check
+	@scripts/npm.sh check $(NPM_BUILD)

@@ -2,5 +2,9 @@
 export { Kernel, World, WorldOptions, PARTICLE_STRIDE, SPRING_STRIDE } from './index.js';
 import type { Kernel } from './index.js';
 
-/** Loads the kernel from simd.wasm or portable.wasm, compiled or as bytes. */
-export declare function createKernel(options: { wasm: WebAssembly.Module | BufferSource }): Promise<Kernel>;
+/**
+ * Loads the kernel from simd.wasm or portable.wasm: their bytes, or a
+ * WebAssembly.Module compiled from them (typed as object, so that these types
+ * need no DOM library).
+ */
+export declare function createKernel(options: { wasm: ArrayBuffer | ArrayBufferView | object }): Promise<Kernel>;

@@ -6,7 +6,8 @@ import { kernelFromModule } from './core.js';
 export { Kernel, World, PARTICLE_STRIDE, SPRING_STRIDE } from './core.js';
 
 // wasm: a WebAssembly.Module or the bytes of simd.wasm or portable.wasm.
-export async function createKernel({ wasm } = {}) {
+export async function createKernel(options) {
+  const wasm = options?.wasm;
   if (!(wasm instanceof WebAssembly.Module || ArrayBuffer.isView(wasm) || wasm instanceof ArrayBuffer))
     throw new TypeError('wasm must be a WebAssembly.Module, or the bytes of simd.wasm or portable.wasm');
   return kernelFromModule(wasm, undefined);

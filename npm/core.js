@@ -51,7 +51,8 @@ export class Kernel {
     Object.freeze(this);
   }
 
-  createWorld({ particles, springs = 0 } = {}) {
+  createWorld(options) {
+    const { particles, springs = 0 } = options ?? {};
     checkSize(particles, 'particles');
     checkSize(springs, 'springs');
     const pages = BASE_PAGES + Math.ceil(heapBytes(particles, springs) / PAGE);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the kernel's bench for WebAssembly twice, with SIMD128 and portable,
 # and runs each under node: the ratios of each build measured side by side in
-# its own run. Usage: scripts/web-bench.sh OUT_DIR [rounds [case]]
+# its own run. Then the npm package (built in $NPM_BUILD, default build-npm)
+# against plain JavaScript and against spring_pass looped in C++, its results
+# also in $NPM_BUILD/bench.json. Usage: scripts/web-bench.sh OUT_DIR [rounds [case]]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 out=$1 && shift
@@ -23,3 +25,10 @@ for build in simd128 portable; do
   echo
   node --no-experimental-fetch "$out/bench-$build/penshell_bench_web.js" "$@"
 done
+
+# The npm package, and spring_pass looped in C++ in modules built as the package's.
+npm_out=${NPM_BUILD:-$src/build-npm}
+"$src/scripts/npm.sh" build "$npm_out" >/dev/null
+cmake --build "$npm_out/.build" -j "${JOBS:-2}" --target bench_simd bench_portable >/dev/null
+node "$src/bench/bench_npm.mjs" "$npm_out/package" "$npm_out/.build/bench_simd.wasm" \
+  "$npm_out/.build/bench_portable.wasm" "$npm_out/bench.json" "${1:-15}"
