@@ -166,15 +166,15 @@ package-check: package
 # penshell and penshell-cloth for browsers (emscripten), a static site in
 # build-web/: served on 127.0.0.1 with a display, shown in headless Chromium without.
 web:
-	@scripts/setup.sh web
-	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
+	@scripts/setup.sh web npm
+	@JOBS=$(JOBS) NPM_BUILD=$(NPM_BUILD) scripts/web.sh build $(WEB_BUILD)
 	@scripts/web.sh run $(WEB_BUILD) $(ARGS)
 
 # The site in headless Chromium, on a server and a browser of its own, then
 # the kernel's exactness under node.
 web-check:
-	@scripts/setup.sh web
-	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
+	@scripts/setup.sh web npm
+	@JOBS=$(JOBS) NPM_BUILD=$(NPM_BUILD) scripts/web.sh build $(WEB_BUILD)
 	@scripts/web.sh check $(WEB_BUILD)
 	@$(MAKE) web-kernel-check
 

@@ -173,9 +173,9 @@ export class World {
     const springs = this.#springCount;
     if (springs === 0) return 0;
     const s = this.#scheduled;
-    if (!s || s.springs !== springs || this.#particleCount < s.particles)
+    if (!s || s.springs !== springs || s.particles !== this.#particleCount)
       throw new TypeError(`springPasses(): no schedule for these ${springs} springs and ` +
-        `${this.#particleCount} particles: call schedule() after changing the springs or lowering particleCount`);
+        `${this.#particleCount} particles: call schedule() after changing springCount or particleCount`);
     return x.world_spring_passes(springs, passes);
   }
 

@@ -58,7 +58,8 @@ export declare class World {
   readonly freed: boolean;
   /**
    * Arranges the first springCount springs for `springPasses`. Call it again
-   * after changing springCount, a spring's ends, or lowering particleCount.
+   * after changing springCount, particleCount or a spring's ends (the passes
+   * follow the ends the schedule was made with; rest lengths are read every pass).
    * Throws RangeError naming a spring with an end at or past particleCount.
    */
   schedule(): void;

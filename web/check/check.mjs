@@ -41,6 +41,10 @@ const scenarios = [
   { name: 'penshell-cloth: held, the cloth follows the pen; let go, it swings free',
     page: 'penshell-cloth.html', steps: 'e w1000 s p m0,8*15 w300 s r w1500 k', pen: [320, 120],
     cloth: true, status: 0 },
+  // near: [snapshot, x, y, whether the cloth's colour is there], window pixels, y up.
+  { name: 'springs.html: the npm package\'s cloth follows the pointer, its pins hold, let go it swings back',
+    page: 'springs.html', steps: 'e w500 s p m-200,180 w700 s r w2000 s', status: null,
+    near: [[0, 120, 59, false], [1, 120, 59, true], [2, 120, 59, false], [1, 164, 439, true], [2, 476, 439, true]] },
 ];
 
 // --- the expected frame -----------------------------------------------------
@@ -200,6 +204,8 @@ async function run(s, url, browsers) {
       await page.waitForTimeout(300);
       snapshots.push(decodePng(await (s.full ? page : page.locator('canvas')).screenshot()));
     }
+    for (const [shot, x, y, there] of s.near || [])
+      expect(clothNear(snapshots[shot], x, y) === there, `snapshot ${shot}: the cloth ${there ? 'not ' : ''}at (${x}, ${y})`);
     if (s.pen) expect(await page.evaluate(() => document.fullscreenElement?.id === 'canvas') === !!s.full,
       s.full ? 'not full screen' : 'full screen');
     if (s.pen) {
