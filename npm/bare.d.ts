@@ -1,5 +1,7 @@
 // Types of penshell-physics/bare: the API without the embedded modules.
-export { Kernel, World, WorldOptions, PARTICLE_STRIDE, SPRING_STRIDE } from './index.js';
+export {
+  Kernel, World, WorldOptions, PARTICLE_STRIDE, SPRING_STRIDE, HOLD_STRIDE, PLANE_STRIDE, CIRCLE_STRIDE,
+} from './index.js';
 import type { Kernel } from './index.js';
 
 /**

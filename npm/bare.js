@@ -3,7 +3,9 @@
 // URL, a file read). See README.md.
 import { kernelFromModule } from './core.js';
 
-export { Kernel, World, PARTICLE_STRIDE, SPRING_STRIDE } from './core.js';
+export {
+  Kernel, World, PARTICLE_STRIDE, SPRING_STRIDE, HOLD_STRIDE, PLANE_STRIDE, CIRCLE_STRIDE,
+} from './core.js';
 
 // wasm: a WebAssembly.Module or the bytes of simd.wasm or portable.wasm.
 export async function createKernel(options) {

@@ -7,6 +7,9 @@
 
 export const PARTICLE_STRIDE = 6; // x, y, old_x, old_y, acc_x, acc_y
 export const SPRING_STRIDE = 3; // a, b (Uint32), rest_length (Float32)
+export const HOLD_STRIDE = 4; // particle (Uint32), x, y (Float32), still (Uint32)
+export const PLANE_STRIDE = 3; // nx, ny, d
+export const CIRCLE_STRIDE = 3; // x, y, radius
 
 const PAGE = 65536;
 const MAX_PAGES = 65536; // 4 GiB: the most a 32-bit WebAssembly memory can address
@@ -15,12 +18,12 @@ const SIMD128_PATH = 4; // the kernel's number for its SIMD128 path
 const MAX_INDEX = 0xffffffff;
 
 // Heap bytes a world needs: its arrays, the schedule (at most 4 words a
-// spring and 2 more), the schedule's work memory while it is made (37 bytes a
+// spring and 4 more), the schedule's work memory while it is made (37 bytes a
 // spring and 8 more, for the kernel's six work arrays), and room for the
 // allocator's own records.
-function heapBytes(particles, springs) {
+function heapBytes({ particles, springs, holds, planes, circles }) {
   const n = Math.max(springs, 1);
-  return particles * 24 + springs * 12 + (4 * n + 2) * 4 + 37 * n + 8 + 4096;
+  return particles * 24 + springs * 12 + (4 * n + 4) * 4 + 37 * n + 8 + holds * 16 + (planes + circles) * 12 + 4096;
 }
 
 function checkSize(value, what) {
@@ -51,25 +54,26 @@ export class Kernel {
     Object.freeze(this);
   }
 
+  // Capacities: particles, and springs, holds, planes and circles (default 0).
   createWorld(options) {
-    const { particles, springs = 0 } = options ?? {};
-    checkSize(particles, 'particles');
-    checkSize(springs, 'springs');
-    const pages = BASE_PAGES + Math.ceil(heapBytes(particles, springs) / PAGE);
+    const { particles, springs = 0, holds = 0, planes = 0, circles = 0 } = options ?? {};
+    const capacity = { particles, springs, holds, planes, circles };
+    for (const [what, size] of Object.entries(capacity)) checkSize(size, what);
+    const world = `a world of ${particles} particles and ${springs} springs`;
+    const pages = BASE_PAGES + Math.ceil(heapBytes(capacity) / PAGE);
     if (pages > MAX_PAGES)
-      throw new RangeError(`a world of ${particles} particles and ${springs} springs needs ` +
-        `${(pages * PAGE / 2 ** 30).toFixed(1)} GiB; WebAssembly memory holds at most 4 GiB`);
+      throw new RangeError(`${world} needs ${(pages * PAGE / 2 ** 30).toFixed(1)} GiB; ` +
+        'WebAssembly memory holds at most 4 GiB');
     let memory;
     try {
       memory = new WebAssembly.Memory({ initial: pages, maximum: pages });
     } catch (error) {
-      throw new RangeError(`a world of ${particles} particles and ${springs} springs: ` +
-        `no ${pages * PAGE} bytes of WebAssembly memory to be had (${error.message})`);
+      throw new RangeError(`${world}: no ${pages * PAGE} bytes of WebAssembly memory to be had (${error.message})`);
     }
     const exports = instantiate(this.#module, memory);
-    if (!exports.world_reserve(particles, springs))
-      throw new RangeError(`a world of ${particles} particles and ${springs} springs does not fit its memory`);
-    return new World(exports, memory, particles, springs);
+    if (!exports.world_reserve(particles, springs, holds, planes, circles))
+      throw new RangeError(`${world} does not fit its memory`);
+    return new World(exports, memory, capacity);
   }
 }
 
@@ -101,30 +105,40 @@ export async function kernelFromModule(moduleOrBytes, simd) {
 }
 
 const empty = { f32: new Float32Array(0), u32: new Uint32Array(0) };
+const views = ['particles', 'springEnds', 'springRest', 'holdParticles', 'holdPositions', 'planes', 'circles'];
 
 export class World {
   #exports;
   #memory;
   #particleCount = 0;
   #springCount = 0;
+  #holdCount = 0;
+  #planeCount = 0;
+  #circleCount = 0;
   // The counts the schedule was made for; null when there is none.
   #scheduled = null;
 
-  constructor(exports, memory, particleCapacity, springCapacity) {
+  constructor(exports, memory, capacity) {
     this.#exports = exports;
     this.#memory = memory;
-    this.particleCapacity = particleCapacity;
-    this.springCapacity = springCapacity;
+    this.particleCapacity = capacity.particles;
+    this.springCapacity = capacity.springs;
+    this.holdCapacity = capacity.holds;
+    this.planeCapacity = capacity.planes;
+    this.circleCapacity = capacity.circles;
     /** prev_dt for the next step: the length of the step before, 0 for none */
     this.prevDt = 0;
     const buffer = memory.buffer;
-    /** Float32Array, PARTICLE_STRIDE floats a particle, the whole capacity */
-    this.particles = new Float32Array(buffer, exports.world_particles(), particleCapacity * PARTICLE_STRIDE);
-    const springs = exports.world_springs();
-    /** Uint32Array over the springs: a at [3i], b at [3i + 1] */
-    this.springEnds = new Uint32Array(buffer, springs, springCapacity * SPRING_STRIDE);
-    /** Float32Array over the same springs: rest_length at [3i + 2] */
-    this.springRest = new Float32Array(buffer, springs, springCapacity * SPRING_STRIDE);
+    // Each kind over its whole capacity; the records of two-typed kinds seen
+    // twice over the same bytes, once as words and once as floats.
+    this.particles = new Float32Array(buffer, exports.world_particles(), capacity.particles * PARTICLE_STRIDE);
+    const springs = exports.world_springs(), holds = exports.world_holds();
+    this.springEnds = new Uint32Array(buffer, springs, capacity.springs * SPRING_STRIDE);  // a, b
+    this.springRest = new Float32Array(buffer, springs, capacity.springs * SPRING_STRIDE);  // rest_length
+    this.holdParticles = new Uint32Array(buffer, holds, capacity.holds * HOLD_STRIDE);  // particle, still
+    this.holdPositions = new Float32Array(buffer, holds, capacity.holds * HOLD_STRIDE);  // x, y
+    this.planes = new Float32Array(buffer, exports.world_planes(), capacity.planes * PLANE_STRIDE);
+    this.circles = new Float32Array(buffer, exports.world_circles(), capacity.circles * CIRCLE_STRIDE);
   }
 
   #live(what) {
@@ -146,6 +160,24 @@ export class World {
     this.#springCount = checkCount(n, 'springCount', this.springCapacity);
   }
 
+  get holdCount() { return this.#holdCount; }
+  set holdCount(n) {
+    this.#live('holdCount');
+    this.#holdCount = checkCount(n, 'holdCount', this.holdCapacity);
+  }
+
+  get planeCount() { return this.#planeCount; }
+  set planeCount(n) {
+    this.#live('planeCount');
+    this.#planeCount = checkCount(n, 'planeCount', this.planeCapacity);
+  }
+
+  get circleCount() { return this.#circleCount; }
+  set circleCount(n) {
+    this.#live('circleCount');
+    this.#circleCount = checkCount(n, 'circleCount', this.circleCapacity);
+  }
+
   // Arranges the first springCount springs for the passes. Throws a
   // RangeError naming the first spring with an end at or past particleCount,
   // and then the schedule made before, if any, is kept.
@@ -165,18 +197,26 @@ export class World {
     this.#scheduled = { particles, springs };
   }
 
-  // `passes` passes over the springs (default 1); returns the largest
-  // |rest_length - clen| of the last pass, NaN errors left out.
+  // `passes` passes over the springs (default 1), each followed by the
+  // rules: planes, circles, then holds. Returns the largest
+  // |rest_length - clen| of the last pass, NaN errors left out. A hold on a
+  // particle at or past particleCount refuses the passes: RangeError, and
+  // nothing moved.
   springPasses(passes = 1) {
     const x = this.#live('springPasses()');
     checkSize(passes, 'passes');
-    const springs = this.#springCount;
-    if (springs === 0) return 0;
+    const particles = this.#particleCount, springs = this.#springCount, holds = this.#holdCount;
     const s = this.#scheduled;
-    if (!s || s.springs !== springs || s.particles !== this.#particleCount)
+    if (springs !== 0 && (!s || s.springs !== springs || s.particles !== particles))
       throw new TypeError(`springPasses(): no schedule for these ${springs} springs and ` +
-        `${this.#particleCount} particles: call schedule() after changing springCount or particleCount`);
-    return x.world_spring_passes(springs, passes);
+        `${particles} particles: call schedule() after changing springCount or particleCount`);
+    const largest = x.world_spring_passes(particles, springs, holds, this.#planeCount, this.#circleCount, passes);
+    if (largest < 0) {
+      const bad = x.world_first_bad_hold(particles, holds);
+      throw new RangeError(`hold ${bad} names particle ${this.holdParticles[HOLD_STRIDE * bad]}, ` +
+        `at or past particleCount ${particles}: nothing moved`);
+    }
+    return largest;
   }
 
   // One Verlet step of length dt over the first particleCount particles;
@@ -217,10 +257,8 @@ export class World {
     this.#exports = null;
     this.#memory.grow(0);
     this.#memory = null;
-    this.#particleCount = this.#springCount = 0;
+    this.#particleCount = this.#springCount = this.#holdCount = this.#planeCount = this.#circleCount = 0;
     this.#scheduled = null;
-    this.particles = empty.f32;
-    this.springEnds = empty.u32;
-    this.springRest = empty.f32;
+    for (const view of views) this[view] = this[view] instanceof Uint32Array ? empty.u32 : empty.f32;
   }
 }

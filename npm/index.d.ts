@@ -4,6 +4,12 @@
 export declare const PARTICLE_STRIDE: 6;
 /** 32-bit words a spring in `World.springEnds` and `World.springRest`: a, b, rest_length. */
 export declare const SPRING_STRIDE: 3;
+/** 32-bit words a hold in `World.holdParticles` and `World.holdPositions`: particle, x, y, still. */
+export declare const HOLD_STRIDE: 4;
+/** Floats a plane in `World.planes`: nx, ny, d. */
+export declare const PLANE_STRIDE: 3;
+/** Floats a circle in `World.circles`: x, y, radius. */
+export declare const CIRCLE_STRIDE: 3;
 
 export interface KernelOptions {
   /**
@@ -19,6 +25,12 @@ export interface WorldOptions {
   particles: number;
   /** Spring capacity, fixed for the world's life (default 0). */
   springs?: number;
+  /** Hold capacity (default 0). */
+  holds?: number;
+  /** Plane capacity (default 0). */
+  planes?: number;
+  /** Circle capacity (default 0). */
+  circles?: number;
 }
 
 /** The loaded kernel: makes worlds, synchronously. */
@@ -42,10 +54,17 @@ export declare class World {
   private constructor();
   readonly particleCapacity: number;
   readonly springCapacity: number;
+  readonly holdCapacity: number;
+  readonly planeCapacity: number;
+  readonly circleCapacity: number;
   /** How many particles the step and the springs see (0 to particleCapacity). */
   particleCount: number;
   /** How many springs the passes apply (0 to springCapacity). */
   springCount: number;
+  /** How many holds, planes and circles each pass applies after its springs. */
+  holdCount: number;
+  planeCount: number;
+  circleCount: number;
   /** prev_dt of the next `step`: the length of the step before, 0 for none. */
   prevDt: number;
   /** PARTICLE_STRIDE floats a particle: x, y, old_x, old_y, acc_x, acc_y. */
@@ -54,6 +73,17 @@ export declare class World {
   readonly springEnds: Uint32Array;
   /** The same springs as floats: rest_length at [3i + 2]. */
   readonly springRest: Float32Array;
+  /**
+   * The holds as words: the particle held at [4i], still at [4i + 3] (not 0:
+   * old_x, old_y are put there too, so the particle keeps no speed, a pin).
+   */
+  readonly holdParticles: Uint32Array;
+  /** The same holds as floats: where the particle is put, x at [4i + 1], y at [4i + 2]. */
+  readonly holdPositions: Float32Array;
+  /** PLANE_STRIDE floats a plane: particles are kept where nx * x + ny * y >= d. */
+  readonly planes: Float32Array;
+  /** CIRCLE_STRIDE floats a circle: particles are kept at least radius (as clen measures) from x, y. */
+  readonly circles: Float32Array;
   /** true once `free()` was called. */
   readonly freed: boolean;
   /**
@@ -65,7 +95,9 @@ export declare class World {
   schedule(): void;
   /**
    * Applies every spring `passes` times (default 1), the same bits as
-   * `springForce` on each in order; returns the largest |error| of the last pass.
+   * `springForce` on each in order, each pass followed by the planes, circles
+   * and holds; returns the largest |error| of the last pass. Throws RangeError,
+   * with nothing moved, for a hold on a particle at or past particleCount.
    */
   springPasses(passes?: number): number;
   /** One Verlet step of length dt; stores dt in prevDt and returns it. */

@@ -5,7 +5,9 @@ import { kernelFromModule } from './core.js';
 import simdBase64 from './simd-wasm.js';
 import portableBase64 from './portable-wasm.js';
 
-export { Kernel, World, PARTICLE_STRIDE, SPRING_STRIDE } from './core.js';
+export {
+  Kernel, World, PARTICLE_STRIDE, SPRING_STRIDE, HOLD_STRIDE, PLANE_STRIDE, CIRCLE_STRIDE,
+} from './core.js';
 
 function decode(base64) {
   const text = atob(base64), bytes = new Uint8Array(text.length);

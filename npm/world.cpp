@@ -17,28 +17,39 @@ struct World {
     TCVerlet* particles;
     TCSpring* springs;
     unsigned* schedule;
-    unsigned particle_capacity, spring_capacity;
+    TCHold* holds;
+    TCPlane* planes;
+    TCCircle* circles;
+    unsigned particle_capacity, spring_capacity, hold_capacity, plane_capacity, circle_capacity;
 };
 
 World g_world;
+
+template <typename T>
+T* reserve(unsigned count) {
+    return static_cast<T*>(std::calloc(count ? count : 1, sizeof(T)));
+}
 
 }  // namespace
 
 // The arrays, all at once: a schedule never needs more than the words for
 // the capacity. Returns 0 when the memory given was too small.
-EXPORT(world_reserve) int world_reserve(unsigned particle_capacity, unsigned spring_capacity) {
-    const unsigned words = spring_schedule_words(spring_capacity, particle_capacity);
+EXPORT(world_reserve) int world_reserve(unsigned particles, unsigned springs, unsigned holds, unsigned planes,
+                                        unsigned circles) {
+    const unsigned words = spring_schedule_words(springs, particles);
     if (words == 0) return 0;
-    g_world.particles = static_cast<TCVerlet*>(std::calloc(particle_capacity ? particle_capacity : 1, sizeof(TCVerlet)));
-    g_world.springs = static_cast<TCSpring*>(std::calloc(spring_capacity ? spring_capacity : 1, sizeof(TCSpring)));
-    g_world.schedule = static_cast<unsigned*>(std::calloc(words, sizeof(unsigned)));
-    g_world.particle_capacity = particle_capacity;
-    g_world.spring_capacity = spring_capacity;
-    return g_world.particles && g_world.springs && g_world.schedule;
+    g_world = World{reserve<TCVerlet>(particles), reserve<TCSpring>(springs), reserve<unsigned>(words),
+                    reserve<TCHold>(holds), reserve<TCPlane>(planes), reserve<TCCircle>(circles),
+                    particles, springs, holds, planes, circles};
+    return g_world.particles && g_world.springs && g_world.schedule && g_world.holds && g_world.planes &&
+           g_world.circles;
 }
 
 EXPORT(world_particles) TCVerlet* world_particles() { return g_world.particles; }
 EXPORT(world_springs) TCSpring* world_springs() { return g_world.springs; }
+EXPORT(world_holds) TCHold* world_holds() { return g_world.holds; }
+EXPORT(world_planes) TCPlane* world_planes() { return g_world.planes; }
+EXPORT(world_circles) TCCircle* world_circles() { return g_world.circles; }
 
 // The first of the first spring_count springs with an end at or past
 // particle_count, or spring_count when there is none.
@@ -54,12 +65,35 @@ EXPORT(world_schedule) int world_schedule(unsigned particle_count, unsigned spri
     return spring_schedule(g_world.springs, spring_count, particle_count, g_world.schedule);
 }
 
-// `passes` spring passes through the schedule; the largest error of the last.
-EXPORT(world_spring_passes) float world_spring_passes(unsigned spring_count, unsigned passes) {
-    if (spring_count > g_world.spring_capacity) return 0.0f;
+// The first of the first hold_count holds on a particle at or past
+// particle_count, or hold_count when there is none.
+EXPORT(world_first_bad_hold) unsigned world_first_bad_hold(unsigned particle_count, unsigned hold_count) {
+    for (unsigned i = 0; i < hold_count; ++i)
+        if (g_world.holds[i].particle >= particle_count) return i;
+    return hold_count;
+}
+
+// `passes` spring passes through the schedule, each followed by the first
+// hold_count holds, plane_count planes and circle_count circles when there
+// are any; the largest error of the last pass. -1 when the kernel refused
+// the rules (and moved nothing).
+EXPORT(world_spring_passes) float world_spring_passes(unsigned particle_count, unsigned spring_count,
+                                                      unsigned hold_count, unsigned plane_count,
+                                                      unsigned circle_count, unsigned passes) {
+    const World& w = g_world;
+    if (particle_count > w.particle_capacity || spring_count > w.spring_capacity || hold_count > w.hold_capacity ||
+        plane_count > w.plane_capacity || circle_count > w.circle_capacity)
+        return -1.0f;
     float largest = 0.0f;
-    for (unsigned k = 0; k < passes; ++k)
-        largest = spring_pass(g_world.particles, g_world.springs, spring_count, g_world.schedule);
+    if (hold_count == 0 && plane_count == 0 && circle_count == 0) {
+        for (unsigned k = 0; k < passes; ++k) largest = spring_pass(w.particles, w.springs, spring_count, w.schedule);
+        return largest;
+    }
+    const TCRules rules{w.holds, hold_count, w.planes, plane_count, w.circles, circle_count};
+    // No springs, no schedule: the rules alone, on every particle.
+    const unsigned* schedule = spring_count ? w.schedule : nullptr;
+    for (unsigned k = 0; k < passes && largest >= 0.0f; ++k)
+        largest = spring_pass_rules(w.particles, w.springs, spring_count, schedule, particle_count, &rules);
     return largest;
 }
 

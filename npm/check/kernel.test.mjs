@@ -3,20 +3,23 @@
 // scene hash it must give (the native build's, from tests/kernel_exactness.cpp),
 // the error it must throw (with the world's bytes and counts unchanged after),
 // or what it must see. Run by run.sh with node --test; needs
-// PENSHELL_SCENE_HASH, PENSHELL_CLOTH_HASH and PENSHELL_ROOT.
+// PENSHELL_SCENE_HASH, PENSHELL_CLOTH_HASH, PENSHELL_RULES_HASH and PENSHELL_ROOT.
 import test from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
-import { createKernel, simdSupported, PARTICLE_STRIDE, SPRING_STRIDE } from 'penshell-physics';
+import { createKernel, simdSupported, PARTICLE_STRIDE, SPRING_STRIDE, HOLD_STRIDE, PLANE_STRIDE, CIRCLE_STRIDE }
+  from 'penshell-physics';
 import * as bare from 'penshell-physics/bare';
 import ts from 'typescript';
 import * as pkg from 'penshell-physics';
-import { clothHash, sceneHash } from './scenes.mjs';
+import { clothHash, sceneHash, rulesHash } from './scenes.mjs';
 
 const { springPassJs } = await import(`${process.env.PENSHELL_ROOT}/bench/bench_npm.mjs`);
-const want = { scene: process.env.PENSHELL_SCENE_HASH, cloth: process.env.PENSHELL_CLOTH_HASH };
+const want = { scene: process.env.PENSHELL_SCENE_HASH, cloth: process.env.PENSHELL_CLOTH_HASH,
+  rules: process.env.PENSHELL_RULES_HASH };
+const scenes = { scene: sceneHash, cloth: clothHash, rules: rulesHash };
 const require = createRequire(import.meta.url);
 const wasmFile = (name) => fs.readFileSync(require.resolve(`penshell-physics/${name}.wasm`));
 const packageFile = (name) => path.join(path.dirname(require.resolve('penshell-physics/package.json')), name);
@@ -32,8 +35,9 @@ const loaders = {
 // Which build each loader must give: node has SIMD128.
 const isSimd = { simd: true, portable: false, auto: true, default: true, 'bare simd': true, 'bare portable': false };
 
-// A world of 8 particles in a row and 6 springs between them, scheduled.
-function smallWorld(kernel, capacity = { particles: 8, springs: 6 }) {
+// A world of 8 particles in a row and 6 springs between them, scheduled,
+// with room for two holds, a plane and a circle.
+function smallWorld(kernel, capacity = { particles: 8, springs: 6, holds: 2, planes: 1, circles: 1 }) {
   const w = kernel.createWorld(capacity);
   w.particleCount = 8;
   for (let i = 0; i < 8; ++i) w.particles.set([i * 1.1, (i % 3) * 0.4, i * 1.1, 0, 0, -9.81], i * PARTICLE_STRIDE);
@@ -101,6 +105,7 @@ const scenarios = [
   ...Object.keys(loaders).flatMap((loader) => [
     { name: `${loader}: the springs' cloth scene gives the native hash`, loader, hash: 'cloth' },
     { name: `${loader}: the one-by-one scene gives the native hash`, loader, hash: 'scene' },
+    { name: `${loader}: the rules' scene gives the native hash`, loader, hash: 'rules' },
   ]),
   { name: "'auto' takes SIMD128 where the engine validates it", loader: 'auto',
     see: (w, k) => assert.equal(k.simd, simdSupported()) },
@@ -161,6 +166,14 @@ const scenarios = [
     act: (w) => w.clen(0, 8) },
   { name: 'springForce past the particle count', throws: [RangeError, /particle a 8 is at or past particleCount 8/],
     act: (w) => w.springForce(8, 0, 1) },
+  { name: 'holdCount past the capacity', throws: [RangeError, /holdCount 3 is past the capacity of 2/],
+    act: (w) => { w.holdCount = 3; } },
+  { name: 'a hold at the particle count refuses the pass, nothing moved', throws: [RangeError,
+    /hold 1 names particle 8, at or past particleCount 8: nothing moved/],
+  setup: (w) => { w.holdParticles.set([2, 0, 0, 1, 8, 0, 0, 0]); w.holdCount = 2; w.planeCount = 1; },
+  act: (w) => w.springPasses(3) },
+  { name: 'the kernel refuses a hold even with no springs', throws: [RangeError, /hold 0 names particle 9/],
+    setup: (w) => { w.springCount = 0; w.holdParticles[0] = 9; w.holdCount = 1; }, act: (w) => w.springPasses() },
   { name: 'a step of no number', throws: [TypeError, /dt must be a number, not string/], act: (w) => w.step('1') },
 
   // A freed world: every use throws; views taken before are detached.
@@ -170,11 +183,13 @@ const scenarios = [
     { name: `${what} on a freed world`, throws: [TypeError, /on a freed world/], act: (w) => act(freed(w)),
       unchanged: false })),
   { name: 'views taken before free() are empty after it', see: (w) => {
-    const views = [w.particles, w.springEnds, w.springRest];
+    const views = [w.particles, w.springEnds, w.springRest, w.holdParticles, w.holdPositions, w.planes, w.circles];
     w.free();
     w.free();  // again: nothing more to give back
     assert.equal(w.freed, true);
-    for (const v of [...views, w.particles, w.springEnds, w.springRest]) assert.equal(v.length, 0);
+    for (const v of views) assert.equal(v.length, 0);
+    for (const v of [w.particles, w.springEnds, w.springRest, w.holdParticles, w.holdPositions, w.planes, w.circles])
+      assert.equal(v.length, 0);
     views[0][0] = 5;
     assert.equal(views[0][0], undefined);
   } },
@@ -187,6 +202,10 @@ const scenarios = [
     // The last particle, written through the view, is the kernel's particle 7.
     w.particles.set([3, 4], 7 * 6), w.particles.set([0, 0], 0);
     assert.equal(w.clen(0, 7), Math.fround(Math.fround(Math.fround(0.41) * 3) + Math.fround(Math.fround(0.941246) * 4)));
+    // Holds, planes and circles: 16-byte holds read as words and floats, 12-byte shapes.
+    assert.deepEqual([HOLD_STRIDE, PLANE_STRIDE, CIRCLE_STRIDE], [4, 3, 3]);
+    assert.deepEqual([w.holdParticles.length, w.holdPositions.length, w.planes.length, w.circles.length], [8, 8, 3, 3]);
+    assert.equal(w.holdPositions.byteOffset, w.holdParticles.byteOffset);
     // The step moves x by its velocity and consumes the acceleration.
     w.particles.set([1, 2, 0.5, 2, 4, 0], 3 * 6);
     w.step(0.5, 0.5);
@@ -211,6 +230,21 @@ const scenarios = [
       assert.deepEqual(w.particles, one.particles);
       assert.deepEqual(w.particles, plain);
     } },
+  { name: 'rules after every pass: a still hold pins, a moving one keeps speed, a floor and a ball push out',
+    see: (w) => {
+      w.springCount = 0;  // the rules alone need no schedule
+      w.particles.set([0, -3, 0, -3, 0, 0], 4 * 6), w.particles.set([5, 0.5, 5, 0.5, 0, 0], 5 * 6);
+      w.holdParticles.set([0, 0, 0, 1, 1, 0, 0, 0]), w.holdPositions.set([7, 8], 1), w.holdPositions.set([9, 10], 5);
+      w.planes.set([0, 1, -1]), w.circles.set([5, 0, 2]);  // keep y >= -1; keep 2 away from (5, 0)
+      w.holdCount = 2, w.planeCount = 1, w.circleCount = 1;
+      assert.equal(w.springPasses(1), 0);
+      const at = (i) => [...w.particles.subarray(i * 6, i * 6 + 4)];
+      assert.deepEqual(at(0), [7, 8, 7, 8]);
+      assert.deepEqual(at(1), [9, 10, 1.100000023841858, 0]);
+      assert.deepEqual(at(4), [0, -1, 0, -3]);
+      const len = Math.fround(Math.fround(0.941246) * 0.5);  // clen measures the ball's radius
+      assert.deepEqual(at(5), [5, Math.fround(Math.fround(0.5 / len) * 2), 5, 0.5]);
+    } },
   { name: 'NaN and infinite positions are data, not errors', see: (w) => {
     w.particles[6] = NaN, w.particles[13] = Infinity;
     assert.ok(!Number.isNaN(w.springPasses(2)), 'NaN errors are left out');
@@ -232,10 +266,13 @@ const scenarios = [
 const kernels = {};
 const kernelFor = async (name) => (kernels[name] ??= await loaders[name]());
 
-// The world's bytes and counts, to see that a refusal changed nothing.
+// What the world holds, to see that a refusal changed nothing: every view's
+// bytes (not the module's own stack and statics) and the counts.
+const views = ['particles', 'springEnds', 'holdParticles', 'planes', 'circles'];
 function snapshot(w) {
   if (w.freed) return null;
-  return { bytes: new Uint8Array(w.particles.buffer).slice(), counts: [w.particleCount, w.springCount, w.prevDt] };
+  return { bytes: views.map((v) => new Uint8Array(w[v].buffer, w[v].byteOffset, w[v].byteLength).slice()),
+    counts: [w.particleCount, w.springCount, w.holdCount, w.planeCount, w.circleCount, w.prevDt] };
 }
 
 for (const s of scenarios)
@@ -243,7 +280,7 @@ for (const s of scenarios)
     const kernel = await kernelFor(s.loader || 'auto');
     if (s.hash) {
       assert.equal(kernel.simd, isSimd[s.loader], 'the build loaded');
-      assert.equal(s.hash === 'cloth' ? clothHash(kernel) : sceneHash(kernel), want[s.hash]);
+      assert.equal(scenes[s.hash](kernel), want[s.hash]);
       return;
     }
     const w = s.world ? kernel.createWorld(s.world) : smallWorld(kernel);

@@ -26,7 +26,8 @@ for wasm in node_modules/penshell-physics/*.wasm; do
 done
 
 hash() { sed -n "s/.*$1 = 0x\([0-9a-f]*\)ull.*/\1/p" "$src/tests/kernel_exactness.cpp"; }
-export PENSHELL_ROOT=$src PENSHELL_SCENE_HASH=$(hash kSceneHash) PENSHELL_CLOTH_HASH=$(hash kClothHash)
+export PENSHELL_ROOT=$src PENSHELL_SCENE_HASH=$(hash kSceneHash) PENSHELL_CLOTH_HASH=$(hash kClothHash) \
+  PENSHELL_RULES_HASH=$(hash kRulesHash)
 node --test --test-reporter=spec kernel.test.mjs || status=1
 npx tsc -p tsconfig.json && echo "ok   consumer.ts: tsc --strict against index.d.ts" || status=1
 for engine in chromium firefox; do

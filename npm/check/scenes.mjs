@@ -109,3 +109,58 @@ export function sceneHash(kernel) {
     world.free();
   }
 }
+
+// kernel_exactness's rules_hash: the cloth of clothHash with its top row held
+// still and its last particle held moving, as a pointer drags it, a floor, a
+// wall and a ball, 300 steps of four passes with the rules; hashes every
+// pass's error and the particles at the end.
+export function rulesHash(kernel) {
+  const cols = 24, rows = 16, n = cols * rows;
+  const world = kernel.createWorld({ particles: n, springs: 4 * n, holds: cols + 1, planes: 2, circles: 1 });
+  try {
+    const p = world.particles;
+    world.particleCount = n;
+    p.set([0, 0, 0, 0, 0, 0, 1.5, 0, 0, 0, 0, 0, 1.5, 1.5]);
+    const side = world.clen(0, 1), diagonal = world.clen(0, 2);
+    for (let i = 0; i < n; ++i) {
+      p[6 * i] = p[6 * i + 2] = f(mul(i % cols, 1.5) + mul(Math.floor(i / cols), 0.05));
+      p[6 * i + 1] = p[6 * i + 3] = mul(Math.floor(i / cols), -1.5);
+      p[6 * i + 4] = p[6 * i + 5] = 0;
+    }
+    let count = 0;
+    const add = (a, b, rest) => {
+      world.springEnds[3 * count] = a, world.springEnds[3 * count + 1] = b, world.springRest[3 * count + 2] = rest;
+      ++count;
+    };
+    for (let r = 0; r < rows; ++r)
+      for (let c = 0; c < cols; ++c) {
+        const i = r * cols + c;
+        if (c + 1 < cols) add(i, i + 1, side);
+        if (r + 1 < rows) add(i, i + cols, side);
+        if (c + 1 < cols && r + 1 < rows) add(i, i + cols + 1, diagonal);
+        if (c > 0 && r + 1 < rows) add(i, i + cols - 1, diagonal);
+      }
+    world.springCount = count;
+    world.schedule();
+    const hold = (k, particle, x, y, still) => {
+      world.holdParticles[4 * k] = particle, world.holdParticles[4 * k + 3] = still;
+      world.holdPositions[4 * k + 1] = x, world.holdPositions[4 * k + 2] = y;
+    };
+    for (let c = 0; c < cols; ++c) hold(c, c, p[6 * c], p[6 * c + 1], 1);
+    world.holdCount = cols + 1;
+    world.planes.set([0, 1, -20, -0.8, -0.6, -24]);
+    world.planeCount = 2;
+    world.circles.set([17, -12, 6]);
+    world.circleCount = 1;
+    let h = fnv1a([]), prevDt = 0;
+    for (let s = 0; s < 300; ++s) {
+      hold(cols, n - 1, f(30 - mul(s, 0.1)), f(-30 + mul(s % 100, 0.05)), 0);
+      for (let i = 0; i < n; ++i) p[6 * i + 5] -= f(9.81);
+      prevDt = world.step(f(1 / 60), prevDt);
+      for (let pass = 0; pass < 4; ++pass) h = hashFloat(world.springPasses(1), h);
+    }
+    return hex(fnv1a(particleBytes(world, n), h));
+  } finally {
+    world.free();
+  }
+}
