@@ -1,12 +1,12 @@
-// A cloth on pins, moved by the penshell-physics npm package (copied into the
-// site by scripts/web.sh) and drawn on a Canvas 2D. The pointer pulls the
-// particle nearest to it; let go, the cloth keeps the speed of the pull. The
-// pins and the pulled particle are put back after every spring pass, here in
-// JavaScript.
-import { createKernel, PARTICLE_STRIDE as S } from './penshell-physics/index.js';
+// A cloth on pins over a floor and a ball, moved by the penshell-physics npm
+// package (copied into the site by scripts/web.sh) and drawn on a Canvas 2D.
+// The pointer pulls the particle nearest to it; let go, the cloth keeps the
+// speed of the pull. The pins and the pulled particle are the kernel's holds,
+// the floor a plane and the ball a circle, applied inside every pass.
+import { createKernel, PARTICLE_STRIDE as S, HOLD_STRIDE as H } from './penshell-physics/index.js';
 
 const COLS = 40, ROWS = 26, CELL = 8, LEFT = 320 - (COLS - 1) * CELL / 2, TOP = 40;
-const PASSES = 8, DT = 1 / 60, GRAVITY = 600, GRAB = 20;
+const PASSES = 8, DT = 1 / 60, GRAVITY = 600, GRAB = 20, FLOOR = 470, BALL = [330, 282, 40];
 const canvas = document.getElementById('canvas'), status = document.getElementById('status');
 const draw2d = canvas.getContext('2d');
 
@@ -16,7 +16,7 @@ function report(error) {
 
 const kernel = await createKernel();
 const n = COLS * ROWS;
-const world = kernel.createWorld({ particles: n, springs: 4 * n });
+const world = kernel.createWorld({ particles: n, springs: 4 * n, holds: COLS, planes: 1, circles: 1 });
 const p = world.particles;
 world.particleCount = n;
 
@@ -41,26 +41,27 @@ for (let i = 0; i < n; ++i) {
 world.springCount = springs;
 world.schedule();
 
-// Every fifth particle of the top row, and its last.
-const pins = [];
-for (let c = 0; c < COLS; c += 5) pins.push([c, p[c * S], p[c * S + 1]]);
-pins.push([COLS - 1, p[(COLS - 1) * S], p[(COLS - 1) * S + 1]]);
-let held = -1, pointer = [0, 0];
-
-function putBack() {
-  for (const [i, x, y] of pins) p.set([x, y, x, y], i * S);
-  if (held >= 0) p[held * S] = pointer[0], p[held * S + 1] = pointer[1];
+// Pins, still holds: every fifth particle of the top row, and its last.
+let pins = 0;
+function hold(k, particle, x, y, still) {
+  world.holdParticles[k * H] = particle, world.holdParticles[k * H + 3] = still;
+  world.holdPositions[k * H + 1] = x, world.holdPositions[k * H + 2] = y;
 }
+for (let c = 0; c < COLS; c += 5) hold(pins++, c, p[c * S], p[c * S + 1], 1);
+hold(pins++, COLS - 1, p[(COLS - 1) * S], p[(COLS - 1) * S + 1], 1);
+world.holdCount = pins;
+// The floor keeps y <= FLOOR (0 x - 1 y >= -FLOOR); the ball keeps its radius.
+world.planes.set([0, -1, -FLOOR]);
+world.circles.set(BALL);
+world.planeCount = world.circleCount = 1;
+// The pulled particle: one more hold, not still, so that it can be flung.
+let held = -1;
 
 function frame() {
   try {
     for (let i = 0; i < n; ++i) p[i * S + 5] += GRAVITY;
     world.step(DT);
-    putBack();
-    for (let k = 0; k < PASSES; ++k) {
-      world.springPasses(1);
-      putBack();
-    }
+    world.springPasses(PASSES);
     draw();
     requestAnimationFrame(frame);
   } catch (error) {
@@ -72,6 +73,12 @@ function frame() {
 function draw() {
   draw2d.fillStyle = 'black';
   draw2d.fillRect(0, 0, canvas.width, canvas.height);
+  draw2d.strokeStyle = 'rgb(96, 96, 112)';
+  draw2d.lineWidth = 2;
+  draw2d.beginPath();
+  draw2d.moveTo(0, FLOOR + 1), draw2d.lineTo(canvas.width, FLOOR + 1);
+  draw2d.moveTo(BALL[0] + BALL[2], BALL[1]), draw2d.arc(BALL[0], BALL[1], BALL[2], 0, 2 * Math.PI);
+  draw2d.stroke();
   draw2d.strokeStyle = draw2d.fillStyle = 'rgb(255, 204, 102)';
   draw2d.lineWidth = 1;
   draw2d.beginPath();
@@ -90,16 +97,23 @@ function at(event) {
 }
 
 canvas.addEventListener('pointerdown', (event) => {
-  pointer = at(event);
+  const [x, y] = at(event);
   let best = GRAB;
   for (let i = 0; i < n; ++i) {
-    const d = Math.hypot(p[i * S] - pointer[0], p[i * S + 1] - pointer[1]);
+    const d = Math.hypot(p[i * S] - x, p[i * S + 1] - y);
     if (d < best) best = d, held = i;
   }
-  if (held >= 0) canvas.setPointerCapture(event.pointerId), canvas.style.cursor = 'grabbing';
+  if (held < 0) return;
+  hold(pins, held, x, y, 0);
+  world.holdCount = pins + 1;
+  canvas.setPointerCapture(event.pointerId), canvas.style.cursor = 'grabbing';
 });
-canvas.addEventListener('pointermove', (event) => { pointer = at(event); });
-canvas.addEventListener('pointerup', () => { held = -1, canvas.style.cursor = ''; });
+canvas.addEventListener('pointermove', (event) => {
+  if (held >= 0) world.holdPositions.set(at(event), pins * H + 1);
+});
+canvas.addEventListener('pointerup', () => {
+  held = -1, world.holdCount = pins, canvas.style.cursor = '';
+});
 
 status.textContent = `running: ${n} particles, ${springs} springs, ${PASSES} passes a frame, ` +
   `the kernel's ${kernel.simd ? 'SIMD128' : 'portable'} build`;
