@@ -121,6 +121,13 @@ const scenarios = [
     assert.equal(bare.createKernel.length, 1);
   } },
 
+  { name: "the README's example runs as written", see: async () => {
+    const readme = fs.readFileSync(packageFile('README.md'), 'utf8');
+    const example = path.resolve('readme-example.mjs');
+    fs.writeFileSync(example, readme.match(/```js\n([^]*?)```/)[1]);
+    await import(example);
+  } },
+
   // Bad sizes and counts.
   ...[[-1, RangeError, /particles must be a whole number .* not -1/], [1.5, RangeError, /not 1.5/],
     [NaN, RangeError, /not NaN/], [2 ** 32, RangeError, /not 4294967296/], ['8', TypeError, /not string/],
