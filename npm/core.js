@@ -110,11 +110,8 @@ const views = ['particles', 'springEnds', 'springRest', 'holdParticles', 'holdPo
 export class World {
   #exports;
   #memory;
-  #particleCount = 0;
-  #springCount = 0;
-  #holdCount = 0;
-  #planeCount = 0;
-  #circleCount = 0;
+  // How many of each kind the step and the passes see (particleCount, ...).
+  #count = { particle: 0, spring: 0, hold: 0, plane: 0, circle: 0 };
   // The counts the schedule was made for; null when there is none.
   #scheduled = null;
 
@@ -148,34 +145,15 @@ export class World {
 
   get freed() { return !this.#exports; }
 
-  get particleCount() { return this.#particleCount; }
-  set particleCount(n) {
-    this.#live('particleCount');
-    this.#particleCount = checkCount(n, 'particleCount', this.particleCapacity);
-  }
-
-  get springCount() { return this.#springCount; }
-  set springCount(n) {
-    this.#live('springCount');
-    this.#springCount = checkCount(n, 'springCount', this.springCapacity);
-  }
-
-  get holdCount() { return this.#holdCount; }
-  set holdCount(n) {
-    this.#live('holdCount');
-    this.#holdCount = checkCount(n, 'holdCount', this.holdCapacity);
-  }
-
-  get planeCount() { return this.#planeCount; }
-  set planeCount(n) {
-    this.#live('planeCount');
-    this.#planeCount = checkCount(n, 'planeCount', this.planeCapacity);
-  }
-
-  get circleCount() { return this.#circleCount; }
-  set circleCount(n) {
-    this.#live('circleCount');
-    this.#circleCount = checkCount(n, 'circleCount', this.circleCapacity);
+  static {
+    for (const kind of ['particle', 'spring', 'hold', 'plane', 'circle'])
+      Object.defineProperty(World.prototype, `${kind}Count`, {
+        get() { return this.#count[kind]; },
+        set(n) {
+          this.#live(`${kind}Count`);
+          this.#count[kind] = checkCount(n, `${kind}Count`, this[`${kind}Capacity`]);
+        },
+      });
   }
 
   // Arranges the first springCount springs for the passes. Throws a
@@ -183,7 +161,7 @@ export class World {
   // and then the schedule made before, if any, is kept.
   schedule() {
     const x = this.#live('schedule()');
-    const particles = this.#particleCount, springs = this.#springCount;
+    const particles = this.#count.particle, springs = this.#count.spring;
     const bad = x.world_first_bad_spring(particles, springs);
     if (bad !== springs) {
       const a = this.springEnds[3 * bad], b = this.springEnds[3 * bad + 1];
@@ -205,12 +183,12 @@ export class World {
   springPasses(passes = 1) {
     const x = this.#live('springPasses()');
     checkSize(passes, 'passes');
-    const particles = this.#particleCount, springs = this.#springCount, holds = this.#holdCount;
+    const particles = this.#count.particle, springs = this.#count.spring, holds = this.#count.hold;
     const s = this.#scheduled;
     if (springs !== 0 && (!s || s.springs !== springs || s.particles !== particles))
       throw new TypeError(`springPasses(): no schedule for these ${springs} springs and ` +
         `${particles} particles: call schedule() after changing springCount or particleCount`);
-    const largest = x.world_spring_passes(particles, springs, holds, this.#planeCount, this.#circleCount, passes);
+    const largest = x.world_spring_passes(particles, springs, holds, this.#count.plane, this.#count.circle, passes);
     if (largest < 0) {
       const bad = x.world_first_bad_hold(particles, holds);
       throw new RangeError(`hold ${bad} names particle ${this.holdParticles[HOLD_STRIDE * bad]}, ` +
@@ -225,13 +203,13 @@ export class World {
     const x = this.#live('step()');
     checkNumber(dt, 'dt');
     checkNumber(prevDt, 'prevDt');
-    this.prevDt = x.world_step(dt, prevDt, this.#particleCount);
+    this.prevDt = x.world_step(dt, prevDt, this.#count.particle);
     return this.prevDt;
   }
 
   #index(i, what) {
     checkSize(i, what);
-    if (i >= this.#particleCount) throw new RangeError(`${what} ${i} is at or past particleCount ${this.#particleCount}`);
+    if (i >= this.#count.particle) throw new RangeError(`${what} ${i} is at or past particleCount ${this.#count.particle}`);
     return i;
   }
 
@@ -257,7 +235,7 @@ export class World {
     this.#exports = null;
     this.#memory.grow(0);
     this.#memory = null;
-    this.#particleCount = this.#springCount = this.#holdCount = this.#planeCount = this.#circleCount = 0;
+    this.#count = { particle: 0, spring: 0, hold: 0, plane: 0, circle: 0 };
     this.#scheduled = null;
     for (const view of views) this[view] = this[view] instanceof Uint32Array ? empty.u32 : empty.f32;
   }
