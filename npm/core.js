@@ -20,10 +20,12 @@ const MAX_INDEX = 0xffffffff;
 // Heap bytes a world needs: its arrays, the schedule (at most 4 words a
 // spring and 4 more), the schedule's work memory while it is made (37 bytes a
 // spring and 8 more, for the kernel's six work arrays), and room for the
-// allocator's own records.
+// allocator's own records and for its rounding of what it asks the memory
+// for (64 KiB at a time).
 function heapBytes({ particles, springs, holds, planes, circles }) {
   const n = Math.max(springs, 1);
-  return particles * 24 + springs * 12 + (4 * n + 4) * 4 + 37 * n + 8 + holds * 16 + (planes + circles) * 12 + 4096;
+  return particles * 24 + springs * 12 + (4 * n + 4) * 4 + 37 * n + 8 + holds * 16 + (planes + circles) * 12 +
+    2 * PAGE;
 }
 
 function checkSize(value, what) {
