@@ -16,18 +16,23 @@ function decode(base64) {
 }
 
 // Whether this engine takes the SIMD128 build: it validates it or not.
+let simdValid;
 export function simdSupported() {
-  return WebAssembly.validate(decode(simdBase64));
+  simdValid ??= WebAssembly.validate(decode(simdBase64));
+  return simdValid;
 }
+
+// Each build is compiled once, by the first kernel that asks for it.
+const compiled = {};
+const compile = (simd) => (compiled[simd] ??= WebAssembly.compile(decode(simd ? simdBase64 : portableBase64)));
 
 // simd: 'auto' (the default) takes SIMD128 where the engine has it; true
 // insists on it, false takes the portable build. Both give the same bits.
 export async function createKernel({ simd = 'auto' } = {}) {
   if (simd !== 'auto' && simd !== true && simd !== false)
     throw new TypeError(`simd must be 'auto', true or false, not ${String(simd)}`);
-  const simdBytes = simd === false ? null : decode(simdBase64);
-  const useSimd = simd === true || (simd === 'auto' && WebAssembly.validate(simdBytes));
-  if (simd === true && !WebAssembly.validate(simdBytes))
+  if (simd === true && !simdSupported())
     throw new Error('penshell-physics: this engine has no WebAssembly SIMD128; use simd: \'auto\' or false');
-  return kernelFromModule(useSimd ? simdBytes : decode(portableBase64), useSimd);
+  const useSimd = simd === true || (simd === 'auto' && simdSupported());
+  return kernelFromModule(await compile(useSimd), useSimd);
 }
