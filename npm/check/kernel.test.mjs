@@ -32,8 +32,9 @@ const loaders = {
   'bare simd': () => bare.createKernel({ wasm: wasmFile('simd') }),
   'bare portable': () => bare.createKernel({ wasm: wasmFile('portable') }),
 };
-// Which build each loader must give: node has SIMD128.
-const isSimd = { simd: true, portable: false, auto: true, default: true, 'bare simd': true, 'bare portable': false };
+// Which build each loader must give.
+const isSimd = { simd: true, portable: false, auto: simdSupported(), default: simdSupported(), 'bare simd': true,
+  'bare portable': false };
 
 // A world of 8 particles in a row and 6 springs between them, scheduled,
 // with room for two holds, a plane and a circle.
