@@ -27,7 +27,8 @@ enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUIL
   || $(CONFIGURE) -D$(1)=ON; else $(NEW_BUILD) -D$(1)=ON; fi
 
 .PHONY: all run demo test bench pictures sanitize tsan fuzz soak memcheck install-check aarch64-check clean \
-  install package package-check web-kernel-check web web-check kernel-flags-check npm npm-check
+  install package package-check web-kernel-check web web-check kernel-flags-check charts bench-charts \
+  npm npm-check
 
 all: test
 
@@ -50,21 +51,35 @@ test:
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
-# The kernel's exactness check built with every other compiler line users
-# build with: longer than make test should take.
+# The kernel's exactness check built with every compiler line users build
+# with: longer than make test should take.
 kernel-flags-check:
 	@scripts/setup.sh test
 	@$(call enable,PENSHELL_TESTS)
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L slow
 
+# The figures also land in $(BENCH_OUT) as JSON, for make charts.
+BENCH_OUT ?= $(BUILD)/bench
 bench:
 	@scripts/setup.sh bench
 	@$(call enable,PENSHELL_BENCH)
 	@cmake --build $(BUILD) -j $(JOBS) --target penshell_bench
-	@$(BUILD)/penshell_bench
+	@mkdir -p $(BENCH_OUT)
+	@$(BUILD)/penshell_bench --benchmark_out=$(BENCH_OUT)/native.json --benchmark_out_format=json \
+	  --figures_out=$(BENCH_OUT)/figures.json
 	@scripts/setup.sh web-kernel npm
-	@NPM_BUILD=$(NPM_BUILD) scripts/web-bench.sh $(WEB_BUILD)/kernel $(WEB_BENCH_ROUNDS)
+	@FIGURES_DIR=$(BENCH_OUT) NPM_BUILD=$(NPM_BUILD) scripts/web-bench.sh $(WEB_BUILD)/kernel $(WEB_BENCH_ROUNDS)
+
+# The charts in docs/charts/, drawn again from the last make bench's JSON.
+charts:
+	@scripts/setup.sh charts
+	@scripts/charts.py $(BENCH_OUT) docs/charts
+
+# Measures and draws in one go (on an idle machine: the charts are committed).
+bench-charts:
+	@$(MAKE) bench
+	@$(MAKE) charts
 
 # Redraws the picture sources and regenerates the picture texts from them.
 pictures:

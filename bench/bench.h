@@ -3,6 +3,7 @@
 #include <penshell/physics.h>
 #include "physics_paths.h"
 
+#include <string>
 #include <vector>
 
 // Plain scalar versions of the kernel (reference.cpp, built without vector code).
@@ -42,3 +43,8 @@ void lay_out_springs(unsigned side, unsigned rope, std::vector<TCVerlet>& start,
 
 // The springs on two threads beside one (bench_threads.cpp): measures and prints.
 void print_threads();
+
+// The closing figures by name (ns a spring, ratios, sides), written as JSON
+// with the machine, the build and the path taken (figures.cpp).
+void record_figure(const std::string& name, double value);
+bool write_figures(const char* path, const std::string& build, const std::string& path_taken);

@@ -3,11 +3,14 @@
 // and step against the same arithmetic written in plain JavaScript over typed
 // arrays (Math.fround after every operation, so the bits match), and against
 // spring_pass looped in C++ in a module built with the package's own flags
-// (bench/bench_npm.cpp). Prints the ratios and writes them as JSON records
-// {name, ns_per_spring or ns_per_particle, ratio}: a case's ratio is its time
-// over the package's (how many times faster the package is); a comparison's
-// ratio is the one printed.
-//   node bench_npm.mjs PACKAGE_DIR CPP_SIMD_WASM CPP_PORTABLE_WASM JSON_OUT [rounds]
+// (bench/bench_npm.cpp). Prints the ratios, and writes to JSON_DIR:
+//   npm.json         {machine, load, records: [{name, ns_per_spring or
+//                    ns_per_particle, ratio}]}: a case's ratio is its time over
+//                    the package's (how many times faster the package is), a
+//                    comparison's the one printed
+//   javascript.json  the plain JavaScript's figures, laid out as the web
+//                    bench's files, for scripts/charts.py
+//   node bench_npm.mjs PACKAGE_DIR CPP_SIMD_WASM CPP_PORTABLE_WASM JSON_DIR [rounds]
 import fs from 'node:fs';
 import os from 'node:os';
 import { fileURLToPath } from 'node:url';
@@ -115,13 +118,13 @@ function time(list, rounds) {
 }
 
 if (process.argv[1] === fileURLToPath(import.meta.url)) {
-  const [dir, cppSimd, cppPortable, jsonOut, rounds = '10'] = process.argv.slice(2);
+  const [dir, cppSimd, cppPortable, jsonDir, rounds = '10'] = process.argv.slice(2);
   const pkg = await import(`${fs.realpathSync(dir)}/index.js`);
   const machine = `${os.cpus()[0].model}, ${os.cpus().length} cores, node ${process.version}`;
   console.log(`\nnpm package under node: ${machine}; load ${os.loadavg()[0].toFixed(2)}`);
   console.log(`cloth ${SIDE}x${SIDE}, ${PASSES} passes; step ${STEP_PARTICLES} particles x ${STEP_REPEATS}; ` +
     `${rounds} rounds, fastest of each`);
-  const records = [];
+  const records = [], plain = { spring: Infinity, particle: Infinity };
   for (const [build, simd, file] of [['simd128', true, cppSimd], ['portable', false, cppPortable]]) {
     const list = await cases(pkg, cppModule(file), simd);
     time(list, Number(rounds));
@@ -139,12 +142,20 @@ if (process.argv[1] === fileURLToPath(import.meta.url)) {
       console.log(`  ${`${name} vs ${base}:`.padEnd(62)} ${r.toFixed(2).padStart(6)}x` +
         (target ? `  (target >= ${target}x: ${r >= target ? 'met' : 'MISSED'})` : ''));
     }
+    plain.spring = Math.min(plain.spring, ns['plain JavaScript springs']);
+    plain.particle = Math.min(plain.particle, ns['plain JavaScript step']);
     for (const c of list)
       records.push({ name: `npm ${build}: ${c.name}`, [`ns_per_${c.per}`]: Number(c.best.toFixed(4)),
         ratio: Number((c.best / ns[c.per === 'spring' ? 'package spring passes' : 'package step']).toFixed(3)) });
     for (const [name, base] of rows)
       records.push({ name: `npm ${build}: ${name} vs ${base}`, ratio: Number(ratio(base, name).toFixed(3)) });
   }
-  fs.writeFileSync(jsonOut, JSON.stringify({ machine, load: os.loadavg()[0], records }, null, 1) + '\n');
-  console.log(`\nwritten: ${jsonOut}`);
+  fs.mkdirSync(jsonDir, { recursive: true });
+  const write = (name, value) => fs.writeFileSync(`${jsonDir}/${name}`, JSON.stringify(value, null, 1) + '\n');
+  write('npm.json', { machine, load: os.loadavg()[0], records });
+  write('javascript.json', {
+    machine: { processor: os.cpus()[0].model, cores: os.cpus().length }, build: `plain JavaScript, node ${process.version}`,
+    path: 'none', figures: { 'ns a spring: cloth loop': plain.spring, 'ns a particle: step plain loop': plain.particle },
+  });
+  console.log(`\nwritten: ${jsonDir}/npm.json, javascript.json`);
 }

@@ -4,7 +4,7 @@
 # Jobs: run (build and run the program; with no display also what the
 # headless screenshot needs), test, bench, pictures, sanitize, tsan, fuzz, soak,
 # memcheck, cross, install-check, install, package, package-check, web-kernel, web,
-# npm, npm-check.
+# charts, npm, npm-check.
 set -euo pipefail
 
 build=(build-essential cmake ninja-build pkg-config)
@@ -14,7 +14,8 @@ program=(libsdl1.2-compat-dev      # the SDL 1.2 API, over SDL2
 headless=(xvfb xauth x11-utils xdotool imagemagick)  # virtual display, input, screenshot
 tests=(libgtest-dev libstb-dev     # GoogleTest; stb_image for the picture tool
        libxtst-dev libxfixes-dev   # the end-to-end tests drive and inspect X
-       openbox clang)              # a window manager; a second compiler for the kernel
+       openbox clang               # a window manager; a second compiler for the kernel
+       python3)                    # tests/docs_check.py: the guides' code and links
 
 packages=()
 npm_ci=no
@@ -34,6 +35,7 @@ for job in "$@"; do
     pictures) packages+=("${build[@]}" "${program[@]}" libstb-dev) ;;
     soak) packages+=("${headless[@]}") ;;
     memcheck) packages+=(valgrind) ;;
+    charts) packages+=(python3 python3-matplotlib) ;;  # scripts/charts.py draws SVG
     cross) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
     # em++ (it brings clang, lld, binaryen's wasm-dis and Debian's acorn); node runs its output.
     web-kernel) packages+=(emscripten nodejs) ;;
