@@ -166,6 +166,13 @@ constexpr unsigned kGroupWords = 3 * kGroupWidth;
 constexpr unsigned kRunGroups = 0;
 constexpr unsigned kRunSequence = 1;
 constexpr unsigned kScheduleUnusable = 0xFFFFFFFFu;
+// The runs take at most this many words, word 0 included; the word after
+// them keeps the particle count, for the rules.
+inline uint64_t plain_schedule_runs_words(uint64_t spring_count) {
+    // Runs alternate between groups and sequences and a group run holds at
+    // least one group: at most 2 * (spring_count / kGroupWidth) + 1 runs.
+    return 1 + 3 * spring_count + 2 * (spring_count / kGroupWidth) + 1;
+}
 
 // Groups name records by offset, not index, so the group code adds them to a
 // base address with no multiply: spring i is 3i, counted in floats (a spring
@@ -241,6 +248,9 @@ struct ReadyPool {
 // path, sequences, and the largest error kept the same way everywhere.
 SpringGroupsFn spring_groups_for(int path);
 float apply_sequence(TCVerlet* particles, const TCSpring* springs, const unsigned* run, unsigned count);
+// spring_pass with the given group code.
+float run_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                   const unsigned* schedule);
 inline void keep_largest(float& largest, float err) {
     const float e = std::fabs(err);
     if (e > largest) largest = e;  // a NaN error is left out
@@ -250,7 +260,9 @@ inline void keep_largest(float& largest, float err) {
 // As spring_schedule_parts writes it:
 //   word 0: kPartsSchedule (kScheduleUnusable after a refusal), 1: the spring
 //   count, 2: the part count P; then P words, each part's steps a pass; then
-//   P + 1 words, where each part's stream starts (the last: where it ends)
+//   P + 1 words, where each part's stream starts (the last: where it ends);
+//   then the particle count; then P + 1 words, where each part's rules start
+//   (the last: where they end)
 // A part's stream is a list of entries, header kind | value << 2:
 //   kPartGroups, kPartSequence: a run as in a schedule (kernel.h above),
 //     value its count, its data after it
@@ -263,8 +275,70 @@ inline void keep_largest(float& largest, float err) {
 constexpr unsigned kPartsSchedule = 0xFFFFFFFEu;
 constexpr unsigned kPartGroups = 0, kPartSequence = 1, kPartWait = 2, kPartPublish = 3;
 constexpr unsigned kMaxParts = 64;
-inline unsigned parts_header_words(unsigned parts) { return 4 + 2 * parts; }
+// A part's rules (spring_pass_part_rules) are entries, each where the part
+// applies the rules to some particles: the stream offset it reaches first
+// (before the entry there, or at the stream's end), a count of ranges and
+// that many [first, end) pairs of particle indices, in increasing order. The
+// particles are those whose last spring in the pass the part applies before
+// that point, since the previous entry; part 0 also has those no spring
+// touches, at its end. Every entry comes before the publish that releases
+// its particles to other parts.
+inline unsigned parts_header_words(unsigned parts) { return 6 + 3 * parts; }
+inline unsigned parts_particle_word(unsigned parts) { return 4 + 2 * parts; }
+inline unsigned parts_rules_word(unsigned parts, unsigned part) { return 5 + 2 * parts + part; }
 float run_parts_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs,
                          unsigned spring_count, const unsigned* schedule);
+
+
+// ---- Rules (rules.cpp) ----
+// One plane, circle or hold on one particle, as the header's reference says.
+inline void plane_move(float& x, float& y, const TCPlane& pl) {
+    const float t = pinned(pl.nx * x) + pinned(pl.ny * y);
+    if (!(t < pl.d)) return;  // NaN too
+    const float pen = pl.d - t;
+    const float nx = x + pinned(pl.nx * pen), ny = y + pinned(pl.ny * pen);
+    if (!(std::isfinite(nx) && std::isfinite(ny))) return;
+    x = nx, y = ny;
+}
+
+inline void circle_move(float& x, float& y, const TCCircle& c) {
+    const float len = approx_len(c.x, c.y, x, y);
+    if (!(len > 0.0f && len < c.radius)) return;
+    const float nx = c.x + pinned(((x - c.x) / len) * c.radius);
+    const float ny = c.y + pinned(((y - c.y) / len) * c.radius);
+    if (!(std::isfinite(nx) && std::isfinite(ny))) return;
+    x = nx, y = ny;
+}
+
+inline void shapes_move(float& x, float& y, const TCRules& r) {
+    for (unsigned k = 0; k < r.plane_count; ++k) plane_move(x, y, r.planes[k]);
+    for (unsigned k = 0; k < r.circle_count; ++k) circle_move(x, y, r.circles[k]);
+}
+
+inline void hold_put(TCVerlet& p, const TCHold& h) {
+    if (!(std::isfinite(h.x) && std::isfinite(h.y))) return;
+    p.x = h.x, p.y = h.y;
+    if (h.still) p.old_x = h.x, p.old_y = h.y;
+}
+
+// Planes and circles on particles [first, end), a path's code for it.
+typedef void (*RuleShapesFn)(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+void rule_shapes_scalar(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+#if PHYSICS_X86
+void rule_shapes_sse2(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+void rule_shapes_avx2(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+#endif
+#if PHYSICS_WASM_SIMD
+void rule_shapes_simd128(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules);
+#endif
+RuleShapesFn rule_shapes_for(int path);
+// A null rules record as no rules.
+inline TCRules rules_or_none(const TCRules* rules) { return rules ? *rules : TCRules{}; }
+// False when a hold names a particle at or past particle_count.
+bool holds_within(const TCRules& rules, unsigned particle_count);
+// The particle count the schedule was made with, or `otherwise` for a schedule that is not followed.
+unsigned schedule_particle_count(const unsigned* schedule, unsigned spring_count, unsigned otherwise);
+// Every particle's rules, in the order of the header's reference.
+void apply_rules_everywhere(RuleShapesFn shapes, TCVerlet* particles, unsigned particle_count, const TCRules& rules);
 
 #endif

@@ -33,3 +33,9 @@ float spring_pass_part_path(int path, TCVerlet* particles, const TCSpring* sprin
 // How many parts of a schedule made by spring_schedule_parts hold springs
 // (0 for any other schedule): the division the schedule chose.
 unsigned spring_schedule_parts_used(const unsigned* schedule);
+// spring_pass_rules and spring_pass_part_rules on the given path; an unavailable path runs the scalar code.
+float spring_pass_rules_path(int path, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                             const unsigned* schedule, unsigned particle_count, const TCRules* rules);
+float spring_pass_part_rules_path(int path, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                                  const unsigned* schedule, unsigned particle_count, unsigned part, unsigned* sync,
+                                  const TCRules* rules);

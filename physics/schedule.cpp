@@ -27,12 +27,6 @@ namespace {
 
 constexpr unsigned kNone = kNoSpring;
 
-// Runs alternate between groups and sequences and a group run holds at least
-// one group: at most 2 * (spring_count / kGroupWidth) + 1 runs.
-uint64_t words_needed(uint64_t spring_count) {
-    return 1 + 3 * spring_count + 2 * (spring_count / kGroupWidth) + 1;
-}
-
 }  // namespace
 
 bool allocate_graph(SpringGraph& g, unsigned spring_count) {
@@ -182,7 +176,7 @@ unsigned place(const TCSpring* springs, unsigned spring_count, bool vectors, Spr
 }  // namespace
 
 unsigned spring_schedule_words(unsigned spring_count, unsigned) {
-    const uint64_t words = words_needed(spring_count);
+    const uint64_t words = plain_schedule_runs_words(spring_count) + 1;
     return words > UINT_MAX ? 0 : unsigned(words);  // 0: too many springs for one schedule
 }
 
@@ -200,7 +194,7 @@ bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned pa
     // the schedule would be refused rather than used.
     const bool ok = allocate_graph(g, spring_count) && link_springs(springs, spring_count, g) &&
                     place(springs, spring_count, vectors, g, schedule) == spring_count;
-    if (ok) schedule[0] = spring_count;
+    if (ok) schedule[0] = spring_count, schedule[plain_schedule_runs_words(spring_count)] = particle_count;
     free_graph(g);
     return ok;
 }

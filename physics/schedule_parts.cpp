@@ -399,10 +399,82 @@ unsigned place_parts(const TCSpring* springs, unsigned n, unsigned part_count, b
     return placed;
 }
 
+// Particles whose last spring in a pass one part applies, by the step that
+// holds it: (step << 32 | particle), sorted, for each part from part_first[p].
+struct Finished {
+    uint64_t* keys;
+    size_t part_first[kMaxParts + 1];
+    unsigned* touched;  // every particle a spring names, in increasing order
+    size_t touched_count;
+};
+
+// How many particles a part's rules may gather before it applies them, when
+// no publish asks for them sooner: few enough to be in the cache still.
+constexpr unsigned kRulesBatch = 512;
+
+bool find_finished(const TCSpring* springs, const Work& w, unsigned n, unsigned part_count, Finished& f) {
+    const size_t m = 2 * size_t(n) + 1;
+    f.keys = static_cast<uint64_t*>(std::malloc(m * sizeof(uint64_t)));
+    f.touched = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
+    if (!f.keys || !f.touched) return false;
+    size_t count[kMaxParts + 1] = {};
+    for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
+        if (names_particle(w, slot)) ++count[w.part[w.prev[slot] & ~kWrapFlag]];
+    f.part_first[0] = 0;
+    for (unsigned p = 0; p < part_count; ++p) f.part_first[p + 1] = f.part_first[p] + count[p];
+    size_t at[kMaxParts];
+    std::copy(f.part_first, f.part_first + part_count, at);
+    f.touched_count = 0;
+    for (size_t slot = 0; slot < 2 * size_t(n); ++slot) {
+        if (!names_particle(w, slot)) continue;
+        const TCSpring& s = springs[slot >> 1];
+        const unsigned particle = slot & 1 ? s.b : s.a, last = w.prev[slot] & ~kWrapFlag;
+        f.keys[at[w.part[last]]++] = uint64_t(w.step[last]) << 32 | particle;
+        f.touched[f.touched_count++] = particle;
+    }
+    for (unsigned p = 0; p < part_count; ++p) std::sort(f.keys + f.part_first[p], f.keys + f.part_first[p + 1]);
+    std::sort(f.touched, f.touched + f.touched_count);
+    return true;
+}
+
+// Writes one rules entry at `out`: the trigger offset and the ranges of the
+// (sorted) particles. Returns the words written; none for no particles.
+size_t write_rules_entry(unsigned* out, unsigned trigger, const unsigned* particles, size_t count) {
+    if (count == 0) return 0;
+    out[0] = trigger;
+    size_t pos = 2;
+    for (size_t k = 0; k < count; ++k) {
+        if (pos > 2 && out[pos - 1] == particles[k]) {
+            ++out[pos - 1];
+        } else {
+            out[pos++] = particles[k], out[pos++] = particles[k] + 1;
+        }
+    }
+    out[1] = unsigned((pos - 2) / 2);
+    return pos;
+}
+
+// The entry of the particles no spring touches: the gaps between the touched.
+size_t write_untouched_entry(unsigned* out, unsigned trigger, const Finished& f, unsigned particle_count) {
+    out[0] = trigger;
+    size_t pos = 2;
+    unsigned from = 0;
+    for (size_t k = 0; k <= f.touched_count; ++k) {
+        const unsigned to = k < f.touched_count ? f.touched[k] : particle_count;
+        if (to > from) out[pos++] = from, out[pos++] = to;
+        if (k < f.touched_count) from = f.touched[k] + 1;
+    }
+    out[1] = unsigned((pos - 2) / 2);
+    return pos > 2 ? pos : 0;
+}
+
 // Copies the streams out: waits on the previous pass get their steps, only
 // the steps waited for are published, and runs left side by side are joined.
 // Parts past part_count (the division left them out) have no steps and an empty stream.
-void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_asked, unsigned* schedule) {
+// Each part's rules are gathered in `rules` (sorted particles in `pending`)
+// and copied after the streams.
+void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_asked, unsigned* schedule,
+                   const Finished& f, unsigned particle_count, unsigned* rules, unsigned* pending) {
     // Which steps are waited for: a bit each, in the memory sim no longer needs.
     uint64_t offsets[kMaxParts + 1] = {};
     for (unsigned p = 0; p < part_count; ++p) offsets[p + 1] = offsets[p] + parts[p].steps + 1;
@@ -415,13 +487,31 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
             wanted[offsets[(e[0] >> 3)] + e[1]] = 1;
         }
     unsigned* out = schedule + parts_header_words(parts_asked);
+    size_t rules_size = 0, rules_first[kMaxParts + 1] = {};
     for (unsigned p = 0; p < part_count; ++p) {
         schedule[3 + p] = parts[p].steps;
         schedule[3 + parts_asked + p] = unsigned(out - schedule);
+        rules_first[p] = rules_size;
+        const uint64_t* next = f.keys + f.part_first[p];  // the next particle this part finishes
+        const uint64_t* const last = f.keys + f.part_first[p + 1];
+        size_t waiting = 0;  // particles finished, their rules not yet applied
+        auto write_rules = [&](unsigned* at) {
+            std::sort(pending, pending + waiting);
+            rules_size += write_rules_entry(rules + rules_size, unsigned(at - schedule), pending, waiting);
+            waiting = 0;
+        };
         unsigned* run = nullptr;  // the last run written, while nothing follows it
         for (unsigned* e = parts[p].out; e < parts[p].out + parts[p].pos; e += entry_words(e)) {
             const unsigned kind = e[0] & 3;
-            if (kind == kPartPublish && !wanted[offsets[p] + (e[0] >> 2)]) continue;
+            if (kind == kPartPublish) {
+                // The step just done finishes some particles: their rules come before
+                // any publish that may release them, and in batches in between.
+                for (const uint64_t steps_done = e[0] >> 2; next < last && *next >> 32 < steps_done; ++next)
+                    pending[waiting++] = unsigned(*next);
+                const bool published = wanted[offsets[p] + (e[0] >> 2)];
+                if (waiting > 0 && (published || waiting >= kRulesBatch)) write_rules(out), run = nullptr;
+                if (!published) continue;
+            }
             const size_t words = entry_words(e);
             if (kind <= kPartSequence && run && (run[0] & 3) == kind) {
                 run[0] += e[0] & ~3u;  // counts add
@@ -433,17 +523,37 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
             std::memcpy(out, e, words * sizeof(unsigned));
             out += words;
         }
+        while (next < last) pending[waiting++] = unsigned(*next++);  // none: every step publishes
+        write_rules(out);
+        if (p == 0) rules_size += write_untouched_entry(rules + rules_size, unsigned(out - schedule), f, particle_count);
     }
-    for (unsigned p = part_count; p < parts_asked; ++p)
+    for (unsigned p = part_count; p < parts_asked; ++p) {
         schedule[3 + p] = 0, schedule[3 + parts_asked + p] = unsigned(out - schedule);
+        rules_first[p] = rules_size;
+    }
     schedule[3 + 2 * parts_asked] = unsigned(out - schedule);
+    schedule[parts_particle_word(parts_asked)] = particle_count;
+    rules_first[parts_asked] = rules_size;
+    for (unsigned p = 0; p <= parts_asked; ++p)
+        schedule[parts_rules_word(parts_asked, p)] = unsigned(out - schedule + rules_first[p]);
+    std::memcpy(out, rules, rules_size * sizeof(unsigned));
+}
+
+// Words for the rules: an entry (two words) for at most every particle a
+// spring touches and one more a part, and a range (two words) for each
+// touched particle and each gap between them.
+uint64_t rules_bound(uint64_t springs, uint64_t particle_count, unsigned parts) {
+    const uint64_t touched = std::min<uint64_t>(2 * springs, particle_count);
+    return 2 * (touched + parts) + 2 * touched + 2 * (touched + 1);
 }
 
 }  // namespace
 
-unsigned spring_schedule_parts_words(unsigned spring_count, unsigned, unsigned parts) {
+unsigned spring_schedule_parts_words(unsigned spring_count, unsigned particle_count, unsigned parts) {
     if (parts == 0 || parts > kMaxParts || spring_count >= kMaxSprings) return 0;
-    return unsigned(parts_header_words(parts) + stream_bound(spring_count));
+    const uint64_t words =
+        parts_header_words(parts) + stream_bound(spring_count) + rules_bound(spring_count, particle_count, parts);
+    return words > UINT_MAX ? 0 : unsigned(words);
 }
 
 bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsigned particle_count,
@@ -454,15 +564,24 @@ bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsig
         if (springs[i].a >= particle_count || springs[i].b >= particle_count) return false;
     const bool vectors = particle_count <= kMaxVectorIndex;
     Work w{};
+    Finished f{};
     Part* state = static_cast<Part*>(std::malloc(parts * sizeof(Part)));
-    bool ok = state && allocate_work(w, spring_count) && link_springs(springs, spring_count, w.g) &&
+    const size_t rules_words = size_t(rules_bound(spring_count, particle_count, parts));
+    unsigned* rules = static_cast<unsigned*>(std::malloc(rules_words * sizeof(unsigned)));
+    unsigned* pending = static_cast<unsigned*>(std::malloc((2 * size_t(spring_count) + 1) * sizeof(unsigned)));
+    bool ok = state && rules && pending && allocate_work(w, spring_count) && link_springs(springs, spring_count, w.g) &&
               link_previous(springs, spring_count, w.prev, w.first);
     if (ok) {
         const unsigned used = divide(springs, spring_count, parts, w);
-        ok = place_parts(springs, spring_count, used, vectors, w, state) == spring_count;
-        if (ok) write_streams(w, state, used, parts, schedule);
+        ok = place_parts(springs, spring_count, used, vectors, w, state) == spring_count &&
+             find_finished(springs, w, spring_count, used, f);
+        if (ok) write_streams(w, state, used, parts, schedule, f, particle_count, rules, pending);
     }
     std::free(state);
+    std::free(rules);
+    std::free(pending);
+    std::free(f.keys);
+    std::free(f.touched);
     free_work(w);
     if (!ok) return false;
     schedule[1] = spring_count;

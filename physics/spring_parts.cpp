@@ -105,12 +105,56 @@ struct OneThread {
     void publish(unsigned v) { done[part] = v; }
 };
 
+// A pass with no rules.
+struct NoRules {
+    void reach(const unsigned*) {}
+};
+
+// A part's rules entries (kernel.h), applied as the stream reaches them.
+struct PartRules {
+    const unsigned* schedule;
+    const unsigned* at;  // the next entry
+    const unsigned* end;
+    RuleShapesFn shapes;
+    TCRules rules;
+    TCVerlet* particles;
+
+    void reach(const unsigned* position) {
+        const unsigned offset = unsigned(position - schedule);
+        while (at < end && at[0] == offset) {
+            const unsigned count = at[1];
+            const unsigned* ranges = at + 2;
+            if (rules.plane_count != 0 || rules.circle_count != 0)
+                for (unsigned k = 0; k < count; ++k) shapes(particles, ranges[2 * k], ranges[2 * k + 1], rules);
+            if (rules.hold_count != 0) hold_in(ranges, count);
+            at += 2 + 2 * size_t(count);
+        }
+    }
+    // The holds on particles of these ranges, in the holds' order.
+    void hold_in(const unsigned* ranges, unsigned count) {
+        const unsigned first = ranges[0], span = ranges[2 * count - 1] - first;
+        for (unsigned k = 0; k < rules.hold_count; ++k) {
+            const unsigned i = rules.holds[k].particle;
+            if (i - first >= span) continue;  // below the first range too
+            // The last range that starts at or before i.
+            unsigned lo = 0, hi = count;
+            while (hi - lo > 1) {
+                const unsigned mid = (lo + hi) / 2;
+                if (ranges[2 * mid] <= i) lo = mid; else hi = mid;
+            }
+            if (i < ranges[2 * lo + 1]) hold_put(particles[i], rules.holds[k]);
+        }
+    }
+};
+
 // Runs a part's stream from `at` until its end or a wait `sync` cannot meet;
 // returns where it stopped.
-template <class Sync>
+template <class Sync, class Rules = NoRules>
 const unsigned* run_stream(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, const unsigned* at,
-                           const unsigned* end, Sync& sync, float& largest) {
-    while (at < end) {
+                           const unsigned* end, Sync& sync, float& largest, Rules rules = Rules{}) {
+    for (;; ) {
+        rules.reach(at);
+        if (at >= end) break;
         const unsigned header = at[0], value = header >> 2;
         switch (header & 3) {
         case kPartGroups: {
@@ -143,22 +187,50 @@ bool followed(const unsigned* schedule, unsigned spring_count) {
 
 const unsigned kRefused = kScheduleUnusable;  // spring_pass then applies the springs in order
 
-float pass_part(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
-                const unsigned* schedule, unsigned part, unsigned* sync) {
-    if (spring_count == 0) return 0.0f;
-    if (!followed(schedule, spring_count))
-        return part == 0 ? spring_pass(particles, springs, spring_count, &kRefused) : 0.0f;
+// One part's stream on its thread, with `rules` (NoRules or PartRules).
+template <class Rules>
+float run_part(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, const unsigned* schedule,
+               unsigned part, unsigned* sync, Rules rules) {
     const unsigned parts = schedule[2];
-    if (part >= parts) return 0.0f;
     unsigned& pass = line_of(sync, part)[1];
     Threaded t{sync, schedule + 3, part, pass, {}};
     for (unsigned q = 0; q < parts; ++q) t.seen[q] = t.target(q, true, 0);  // meets no wait
     const unsigned* start = schedule + schedule[3 + parts + part];
     const unsigned* end = schedule + schedule[3 + parts + part + 1];
     float largest = 0.0f;
-    run_stream(groups, particles, springs, start, end, t, largest);
+    run_stream(groups, particles, springs, start, end, t, largest, rules);
     pass = t.pass + 1;
     return largest;
+}
+
+float pass_part(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                const unsigned* schedule, unsigned part, unsigned* sync) {
+    if (spring_count == 0) return 0.0f;
+    if (!followed(schedule, spring_count))
+        return part == 0 ? spring_pass(particles, springs, spring_count, &kRefused) : 0.0f;
+    if (part >= schedule[2]) return 0.0f;
+    return run_part(groups, particles, springs, schedule, part, sync, NoRules{});
+}
+
+// Refused alike by every part before any reads or writes the particles or the sync memory.
+float pass_part_rules(SpringGroupsFn groups, RuleShapesFn shapes, TCVerlet* particles, const TCSpring* springs,
+                      unsigned spring_count, const unsigned* schedule, unsigned particle_count, unsigned part,
+                      unsigned* sync, const TCRules* rules) {
+    const TCRules r = rules_or_none(rules);
+    if (schedule_particle_count(schedule, spring_count, particle_count) != particle_count ||
+        !holds_within(r, particle_count))
+        return -1.0f;
+    if (!followed(schedule, spring_count)) {
+        if (part != 0) return 0.0f;
+        const float largest = run_schedule(groups, particles, springs, spring_count, &kRefused);
+        apply_rules_everywhere(shapes, particles, particle_count, r);
+        return largest;
+    }
+    const unsigned parts = schedule[2];
+    if (part >= parts) return 0.0f;
+    const PartRules pr{schedule, schedule + schedule[parts_rules_word(parts, part)],
+                       schedule + schedule[parts_rules_word(parts, part + 1)], shapes, r, particles};
+    return run_part(groups, particles, springs, schedule, part, sync, pr);
 }
 
 }  // namespace
@@ -206,4 +278,20 @@ float spring_pass_part(TCVerlet* particles, const TCSpring* springs, unsigned sp
                        const unsigned* schedule, unsigned part, unsigned* sync) {
     static const SpringGroupsFn selected = spring_groups_for(physics_selected_path());
     return pass_part(selected, particles, springs, spring_count, schedule, part, sync);
+}
+
+float spring_pass_part_rules_path(int path, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                                  const unsigned* schedule, unsigned particle_count, unsigned part, unsigned* sync,
+                                  const TCRules* rules) {
+    return pass_part_rules(spring_groups_for(path), rule_shapes_for(path), particles, springs, spring_count, schedule,
+                           particle_count, part, sync, rules);
+}
+
+float spring_pass_part_rules(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                             const unsigned* schedule, unsigned particle_count, unsigned part, unsigned* sync,
+                             const TCRules* rules) {
+    static const SpringGroupsFn groups = spring_groups_for(physics_selected_path());
+    static const RuleShapesFn shapes = rule_shapes_for(physics_selected_path());
+    return pass_part_rules(groups, shapes, particles, springs, spring_count, schedule, particle_count, part, sync,
+                           rules);
 }

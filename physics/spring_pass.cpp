@@ -78,6 +78,8 @@ float apply_in_order(TCVerlet* particles, const TCSpring* springs, unsigned spri
     return largest;
 }
 
+}  // namespace
+
 float run_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                    const unsigned* schedule) {
     if (spring_count == 0) return 0.0f;  // the schedule need not be read
@@ -102,6 +104,8 @@ float run_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* s
     }
     return largest;
 }
+
+namespace {
 
 SpringGroupsFn groups_fn(int path) {
     switch (path) {

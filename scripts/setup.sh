@@ -4,7 +4,7 @@
 # Jobs: run (build and run the program; with no display also what the
 # headless screenshot needs), test, bench, pictures, sanitize, tsan, fuzz, soak,
 # memcheck, cross, install-check, install, package, package-check, web-kernel, web,
-# charts.
+# charts, npm, npm-check.
 set -euo pipefail
 
 build=(build-essential cmake ninja-build pkg-config)
@@ -55,6 +55,13 @@ for job in "$@"; do
                     libegl1 libegl-mesa0 libgl1-mesa-dri)
          command -v npm >/dev/null || packages+=(npm)
          npm_ci=yes ;;
+    # The npm package: em++ builds its modules (with CMake and Ninja), npm packs them.
+    npm) packages+=(emscripten nodejs cmake ninja-build)
+         command -v npm >/dev/null || packages+=(npm) ;;
+    # Its check: the package in both browsers, driven by web/'s pinned playwright-core.
+    npm-check) packages+=(nodejs chromium firefox-esr)
+               command -v npm >/dev/null || packages+=(npm)
+               npm_ci=yes ;;
     *) echo "setup.sh: unknown job '$job'" >&2; exit 2 ;;
   esac
 done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The browser build: web.sh build DIR | run DIR [ARGS...] | check DIR.
 #   build: penshell and penshell-cloth built with emscripten into DIR, a static
-#          site (the build's own files in DIR/.build).
+#          site (the build's own files in DIR/.build), with the npm package
+#          (built in $NPM_BUILD, default build-npm) for springs.html.
 #   run:   with a display, serves DIR on 127.0.0.1 until Ctrl-C; without one,
 #          runs penshell.html in headless Chromium, saves DIR/screenshot.png
 #          and prints how the program ended.
@@ -18,7 +19,10 @@ case $what in
   build)
     test -f "$dir/.build/CMakeCache.txt" ||
       emcmake cmake -S web -B "$dir/.build" -DCMAKE_BUILD_TYPE=Release -DSITE="$PWD/$dir" >/dev/null
-    cmake --build "$dir/.build" -j "${JOBS:-2}" ;;
+    cmake --build "$dir/.build" -j "${JOBS:-2}"
+    # The npm package, as packed, for springs.html.
+    scripts/npm.sh build "${NPM_BUILD:-build-npm}" >/dev/null
+    rm -rf "$dir/penshell-physics" && cp -r "${NPM_BUILD:-build-npm}/package" "$dir/penshell-physics" ;;
   run)
     if [ -n "${WAYLAND_DISPLAY:-}" ] || { [ -n "${DISPLAY:-}" ] &&
          { ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1; }; }; then

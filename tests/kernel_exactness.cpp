@@ -24,6 +24,7 @@
 
 static const uint64_t kSceneHash = 0x3e9efe66eca03fb5ull;
 static const uint64_t kClothHash = 0xf0da463a21677323ull;
+static const uint64_t kRulesHash = 0x8c9793831cd67bd1ull;
 static const int kUpdatePhysics = -1;  // whichever path update_physics and spring_pass pick
 
 // A product stored before it is added: no compiler may fuse the two, whatever the flags.
@@ -388,6 +389,92 @@ static uint64_t cloth_hash(int path) {
     return fnv1a(ps.data(), n * sizeof(TCVerlet), h);
 }
 
+// ---- rules: holds, planes and circles after the springs ----
+
+// The header's reference for one particle's planes and circles.
+static void shapes_reference(TCVerlet& p, const std::vector<TCPlane>& planes, const std::vector<TCCircle>& circles) {
+    for (const TCPlane& pl : planes) {
+        const float t = mul(pl.nx, p.x) + mul(pl.ny, p.y);
+        if (!(t < pl.d)) continue;
+        const float pen = pl.d - t, x = p.x + mul(pl.nx, pen), y = p.y + mul(pl.ny, pen);
+        if (std::isfinite(x) && std::isfinite(y)) p.x = x, p.y = y;
+    }
+    for (const TCCircle& c : circles) {
+        const float len = clen(c.x, c.y, p.x, p.y);
+        if (!(0 < len && len < c.radius)) continue;
+        const float x = c.x + mul((p.x - c.x) / len, c.radius), y = c.y + mul((p.y - c.y) / len, c.radius);
+        if (std::isfinite(x) && std::isfinite(y)) p.x = x, p.y = y;
+    }
+}
+
+static float rules_pass_on(int path, TCVerlet* ps, unsigned count, const std::vector<TCSpring>& ss,
+                           const unsigned* schedule, const TCRules& rules) {
+    return path == kUpdatePhysics
+               ? spring_pass_rules(ps, ss.data(), unsigned(ss.size()), schedule, count, &rules)
+               : spring_pass_rules_path(path, ps, ss.data(), unsigned(ss.size()), schedule, count, &rules);
+}
+
+// Planes and circles alone (no springs) on every count of particles up to a
+// few registers' worth, each placed where some rule moves it, or on a rule's
+// edge, or at an odd value; every rule's fields ordinary, non-finite or huge.
+static bool shapes_match_reference(int path) {
+    std::mt19937 rng(4242);
+    const float odd[] = {NAN, INFINITY, -INFINITY, 3e38f, -3e38f, -0.0f, 0.0f, 1e-40f, 2, -2};
+    auto pick = [&](float lo, float hi) { return rng() % 5 ? uniform(rng, lo, hi) : odd[rng() % 10]; };
+    for (unsigned count = 0; count < 40; ++count)
+        for (int round = 0; round < 20; ++round) {
+            std::vector<TCPlane> planes;
+            std::vector<TCCircle> circles;
+            for (unsigned k = rng() % 4; k > 0; --k) planes.push_back({pick(-1, 1), pick(-1, 1), pick(-5, 5)});
+            for (unsigned k = rng() % 4; k > 0; --k) circles.push_back({pick(-5, 5), pick(-5, 5), pick(0, 8)});
+            std::vector<TCVerlet> want(count + 2);
+            for (TCVerlet& p : want) p = TCVerlet{pick(-9, 9), pick(-9, 9), 1, 2, 3, 4};
+            if (count > 0 && !planes.empty()) want[0].x = planes[0].d, want[0].y = 0;  // on a plane's edge
+            std::vector<TCVerlet> got = want;
+            for (unsigned i = 0; i < count; ++i) shapes_reference(want[i], planes, circles);
+            const TCRules rules{nullptr, 0, planes.data(), unsigned(planes.size()), circles.data(), unsigned(circles.size())};
+            const std::vector<TCSpring> none;
+            if (rules_pass_on(path, got.data(), count, none, nullptr, rules) != 0.0f ||
+                memcmp(want.data(), got.data(), want.size() * sizeof(TCVerlet)) != 0)
+                return false;
+        }
+    return true;
+}
+
+// The cloth of cloth_hash with its top row held still, one corner held
+// moving as a pointer would drag it, a floor, a wall and a ball, 300 steps of
+// four passes with the rules; hashes every result and the particles at the end.
+static uint64_t rules_hash(int path) {
+    const unsigned cols = 24, rows = 16, n = cols * rows;
+    Topology t;
+    t.ps.resize(n);
+    for (unsigned i = 0; i < n; ++i) {
+        t.ps[i].x = t.ps[i].old_x = mul(float(i % cols), 1.5f) + mul(float(i / cols), 0.05f);
+        t.ps[i].y = t.ps[i].old_y = mul(float(i / cols), -1.5f);
+    }
+    cloth_springs(t, cols, rows, 1.5f, true);
+    std::vector<unsigned> schedule;
+    if (!make_schedule(t, schedule)) return 0;
+    std::vector<TCHold> holds;
+    for (unsigned c = 0; c < cols; ++c) holds.push_back({c, t.ps[c].x, t.ps[c].y, 1});
+    holds.push_back({n - 1, 0, 0, 0});
+    const TCPlane planes[] = {{0, 1, -20}, {-0.8f, -0.6f, -24}};
+    const TCCircle circles[] = {{17, -12, 6}};
+    const TCRules rules{holds.data(), unsigned(holds.size()), planes, 2, circles, 1};
+    uint64_t h = fnv1a(nullptr, 0);
+    float prev_dt = 0.0f;
+    for (unsigned s = 0; s < 300; ++s) {
+        holds.back().x = 30 - mul(float(s), 0.1f), holds.back().y = -30 + mul(float(s % 100), 0.05f);
+        for (TCVerlet& p : t.ps) p.acc_y -= 9.81f;
+        prev_dt = step(path, 1.0f / 60.0f, prev_dt, &t.ps[0].x, n);
+        for (int pass = 0; pass < 4; ++pass) {
+            const float e = rules_pass_on(path, t.ps.data(), n, t.ss, schedule.data(), rules);
+            h = fnv1a(&e, sizeof e, h);
+        }
+    }
+    return fnv1a(t.ps.data(), n * sizeof(TCVerlet), h);
+}
+
 int main() {
     bool all = springs_match_reference();
     std::printf("%s clen and spring_force match the plain arithmetic\n", all ? "ok  " : "FAIL");
@@ -405,7 +492,11 @@ int main() {
         const bool springs_ok = springs_match_in_order(path) && c == kClothHash;
         std::printf("%s %s: cloth hash %016llx, spring passes vs spring_force in order\n", springs_ok ? "ok  " : "FAIL",
                     path == kUpdatePhysics ? "spring_pass" : name, (unsigned long long)c);
-        all = all && ok && springs_ok;
+        const uint64_t r = rules_hash(path);
+        const bool rules_ok = r == kRulesHash && shapes_match_reference(path);
+        std::printf("%s %s: rules hash %016llx, planes and circles vs plain arithmetic\n", rules_ok ? "ok  " : "FAIL",
+                    path == kUpdatePhysics ? "spring_pass_rules" : name, (unsigned long long)r);
+        all = all && ok && springs_ok && rules_ok;
     }
     const bool refused = schedule_refuses_bad_indices();
     std::printf("%s spring_schedule refuses indices past the particles\n", refused ? "ok  " : "FAIL");

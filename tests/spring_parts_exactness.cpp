@@ -239,6 +239,134 @@ bool waits_order_every_pair(const Set& s, const unsigned* schedule) {
     return true;
 }
 
+// ---- rules: pins, floors and balls inside the pass ----
+
+struct RuleSet {
+    std::vector<TCHold> holds;
+    std::vector<TCPlane> planes;
+    std::vector<TCCircle> circles;
+    bool null;  // passed as a null pointer
+};
+
+TCRules view(const RuleSet& r) {
+    return TCRules{r.holds.data(), unsigned(r.holds.size()), r.planes.data(), unsigned(r.planes.size()),
+                   r.circles.data(), unsigned(r.circles.size())};
+}
+
+const char* const kRuleNames[] = {"null rules", "holds", "shapes every particle crosses", "odd values",
+                                  "all together"};
+const unsigned kRuleParts[] = {1, 2, 3, 8, 64};
+const unsigned kSpare = 4;  // particles past those the springs touch
+
+// Rule set `which` for a set whose last kSpare particles no spring touches.
+// Odd values: non-finite and huge fields, moves that overflow, particles
+// that are NaN or infinite.
+RuleSet rule_set(int which, Set& s, std::mt19937& rng) {
+    RuleSet r{{}, {}, {}, which == 0};
+    const unsigned count = unsigned(s.ps.size()), spare = count - kSpare;
+    if (which == 1 || which == 4) {
+        r.holds.push_back({spare, 3, -4, 1});
+        r.holds.push_back({spare + 2, -1, 2, 0});
+        const unsigned twice = s.ss.empty() ? 0 : s.ss[0].a;
+        r.holds.push_back({twice, 1.5f, 2.5f, 1});
+        const TCSpring ends = s.ss.empty() ? TCSpring{1, 2, 0} : s.ss[s.ss.size() / 2];
+        r.holds.push_back({ends.a, -2, -2, 0});
+        r.holds.push_back({ends.b, 2, 2, 1});
+        r.holds.push_back({twice, -1.5f, 0.5f, 0});
+        for (int k = 0; k < 30; ++k)
+            r.holds.push_back({unsigned(rng() % spare), uniform(rng, -9, 9), uniform(rng, -9, 9), unsigned(rng() % 2)});
+        // Through -0: moved to +0 only if tested with <=.
+        r.planes.push_back({1, 0, 0});
+        s.ps[spare + 3].x = s.ps[spare + 3].y = -0.0f;
+    }
+    if (which == 2 || which == 4) {
+        r.planes = {{0, 1, 1000}, {1, 0, -5}, {0.6f, -0.8f, 2}};
+        r.circles = {{0, 1000, 1e4f}, {1, 1, 0}, {2, -3, 4}, {s.ps[spare + 1].x, s.ps[spare + 1].y, 5}};
+    }
+    if (which == 3) {
+        r.planes = {{NAN, 1, 0},      {1, 0, INFINITY}, {0, 1, -INFINITY}, {1e30f, 1e30f, 3e38f},
+                    {1, 0, 3e38f},   {1, 0, 0},        {0.5f, 0.5f, NAN}};
+        r.circles = {{NAN, 0, 5}, {0, 0, INFINITY}, {0, 0, 3e38f}, {INFINITY, 0, 1}, {0, 0, -1}, {3, 3, 3e-39f}};
+        r.holds = {{0, NAN, 1, 1}, {spare, INFINITY, 0, 0}, {spare + 1, 1e38f, -1e38f, 1}, {spare + 2, 1, -INFINITY, 1}};
+        s.ps[0].x = NAN, s.ps[spare].y = INFINITY, s.ps[spare + 1].x = -INFINITY;
+    }
+    return r;
+}
+
+// The header's reference for the rules, after the springs: planes, circles, holds.
+void rules_reference(Set& s, const RuleSet& r) {
+    for (unsigned i = 0; i < s.ps.size(); ++i) {
+        TCVerlet& p = s.ps[i];
+        for (const TCPlane& pl : r.planes) {
+            const float t = pl.nx * p.x + pl.ny * p.y;
+            if (!(t < pl.d)) continue;
+            const float pen = pl.d - t, x = p.x + pl.nx * pen, y = p.y + pl.ny * pen;
+            if (std::isfinite(x) && std::isfinite(y)) p.x = x, p.y = y;
+        }
+        for (const TCCircle& c : r.circles) {
+            const float len = clen(c.x, c.y, p.x, p.y);
+            if (!(0 < len && len < c.radius)) continue;
+            const float x = c.x + ((p.x - c.x) / len) * c.radius, y = c.y + ((p.y - c.y) / len) * c.radius;
+            if (std::isfinite(x) && std::isfinite(y)) p.x = x, p.y = y;
+        }
+        for (const TCHold& h : r.holds)
+            if (h.particle == i && std::isfinite(h.x) && std::isfinite(h.y)) {
+                p.x = h.x, p.y = h.y;
+                if (h.still) p.old_x = h.x, p.old_y = h.y;
+            }
+    }
+}
+
+std::vector<float> reference_with_rules(Set& s, const RuleSet& r) {
+    std::vector<float> largest;
+    for (unsigned pass = 0; pass < kPasses; ++pass) {
+        float l = 0.0f;
+        for (const TCSpring& x : s.ss) {
+            const float e = std::fabs(spring_force(s.ps[x.a], s.ps[x.b], x.rest_length));
+            if (!std::isnan(e)) l = std::max(l, e);
+        }
+        rules_reference(s, r);
+        largest.push_back(l);
+    }
+    return largest;
+}
+
+float part_pass_rules(int path, Set& s, const unsigned* schedule, unsigned part, unsigned* sync, const TCRules* rules) {
+    const unsigned n = unsigned(s.ss.size()), count = unsigned(s.ps.size());
+    return path == kSelected ? spring_pass_part_rules(s.ps.data(), s.ss.data(), n, schedule, count, part, sync, rules)
+                             : spring_pass_part_rules_path(path, s.ps.data(), s.ss.data(), n, schedule, count, part,
+                                                           sync, rules);
+}
+
+// Every part on its own thread for kPasses passes with the rules, nothing between them.
+std::vector<float> run_threads_rules(int path, Set& s, const std::vector<unsigned>& schedule, unsigned parts,
+                                     const TCRules* rules) {
+    std::vector<unsigned> sync(spring_sync_words(parts));
+    spring_sync_reset(sync.data(), parts);
+    std::vector<float> errors(size_t(parts) * kPasses, 0.0f);
+    std::vector<std::thread> threads;
+    for (unsigned p = 0; p < parts; ++p)
+        threads.emplace_back([&, p] {
+            for (unsigned pass = 0; pass < kPasses; ++pass)
+                errors[pass * parts + p] = part_pass_rules(path, s, schedule.data(), p, sync.data(), rules);
+        });
+    for (std::thread& t : threads) t.join();
+    std::vector<float> largest;
+    for (unsigned pass = 0; pass < kPasses; ++pass)
+        largest.push_back(*std::max_element(errors.begin() + pass * parts, errors.begin() + (pass + 1) * parts));
+    return largest;
+}
+
+std::vector<float> run_one_thread_rules(int path, Set& s, const std::vector<unsigned>& schedule, const TCRules* rules) {
+    std::vector<float> largest;
+    const unsigned n = unsigned(s.ss.size()), count = unsigned(s.ps.size());
+    for (unsigned pass = 0; pass < kPasses; ++pass)
+        largest.push_back(path == kSelected
+                              ? spring_pass_rules(s.ps.data(), s.ss.data(), n, schedule.data(), count, rules)
+                              : spring_pass_rules_path(path, s.ps.data(), s.ss.data(), n, schedule.data(), count, rules));
+    return largest;
+}
+
 int failures = 0;
 
 void check(bool ok, const char* what, const char* topology, unsigned parts, int path) {
@@ -294,6 +422,79 @@ void check_topology(int which, unsigned parts) {
     }
 }
 
+// Every rule set on one topology and part count, every path: the parts on
+// threads and spring_pass_rules on one thread, against the reference.
+void check_rules(int which, unsigned parts) {
+    for (int set = 0; set < int(sizeof kRuleNames / sizeof kRuleNames[0]); ++set) {
+        std::mt19937 rng(2000 + which);
+        Set start = make(which, rng);
+        for (unsigned k = 0; k < kSpare; ++k) start.ps.push_back(TCVerlet{float(k), -float(k), 1, 2, 3, 4});
+        const RuleSet r = rule_set(set, start, rng);
+        const TCRules rules = view(r);
+        const TCRules* given = r.null ? nullptr : &rules;
+        Set want = start;
+        const std::vector<float> want_errors = reference_with_rules(want, r);
+        const unsigned n = unsigned(start.ss.size()), count = unsigned(start.ps.size());
+        std::vector<unsigned> schedule(spring_schedule_parts_words(n, count, parts));
+        const bool made = spring_schedule_parts(start.ss.data(), n, count, parts, schedule.data());
+        check(made, "scheduled with rules", kNames[which], parts, kSelected);
+        for (int path = kSelected; path < PHYSICS_PATH_COUNT && made; ++path) {
+            if (path != kSelected && !physics_path_available(path)) continue;
+            Set got = start, one = start;
+            if (!same(got, want, run_threads_rules(path, got, schedule, parts, given), want_errors) ||
+                !same(one, want, run_one_thread_rules(path, one, schedule, given), want_errors)) {
+                std::printf("     rule set: %s\n", kRuleNames[set]);
+                check(false, "rules", kNames[which], parts, path);
+            }
+        }
+    }
+}
+
+// What a pass refuses or leaves alone touches nothing, particles or sync
+// memory: a hold past the particles and a particle count other than the
+// schedule's (-1 from every part and from one thread), and a part at or past
+// the schedule's count (0 at once, with and without rules).
+void check_rules_refused() {
+    std::mt19937 rng(11);
+    Set s = cloth(16, 0, rng);
+    const unsigned n = unsigned(s.ss.size()), count = unsigned(s.ps.size()), parts = 2;
+    std::vector<unsigned> schedule(spring_schedule_parts_words(n, count, parts));
+    std::vector<unsigned> plain(spring_schedule_words(n, count));
+    check(spring_schedule_parts(s.ss.data(), n, count, parts, schedule.data()) &&
+              spring_schedule(s.ss.data(), n, count, plain.data()),
+          "scheduled", "cloth", parts, kSelected);
+    std::vector<unsigned> sync(spring_sync_words(parts));
+    spring_sync_reset(sync.data(), parts);
+    const TCHold past{count, 0, 0, 1}, last{count - 1, 0, 0, 1};
+    const TCRules bad{&past, 1, nullptr, 0, nullptr, 0}, good{&last, 1, nullptr, 0, nullptr, 0};
+    const Set before = s;
+    const std::vector<unsigned> sync_before = sync;
+    bool untouched = true, refused = true;
+    for (unsigned part = 0; part <= 64; ++part) {
+        const bool past_parts = part >= parts;
+        for (const unsigned* sch : {schedule.data(), plain.data()}) {
+            const bool parts_schedule = sch == schedule.data();
+            // A plain schedule is not followed by parts: part 0 would run it whole.
+            {
+                refused = refused &&
+                          spring_pass_part_rules(s.ps.data(), s.ss.data(), n, sch, count, part, sync.data(), &bad) == -1.0f &&
+                          spring_pass_part_rules(s.ps.data(), s.ss.data(), n, sch, count + 1, part, sync.data(), &good) == -1.0f &&
+                          spring_pass_part_rules(s.ps.data(), s.ss.data(), n, sch, count - 1, part, sync.data(), nullptr) == -1.0f;
+            }
+            if (past_parts && parts_schedule)
+                refused = refused && spring_pass_part(s.ps.data(), s.ss.data(), n, sch, part, sync.data()) == 0.0f &&
+                          spring_pass_part_rules(s.ps.data(), s.ss.data(), n, sch, count, part, sync.data(), &good) == 0.0f;
+        }
+    }
+    for (const unsigned* sch : {schedule.data(), plain.data()})
+        refused = refused && spring_pass_rules(s.ps.data(), s.ss.data(), n, sch, count, &bad) == -1.0f &&
+                  spring_pass_rules(s.ps.data(), s.ss.data(), n, sch, count + 1, &good) == -1.0f &&
+                  spring_pass_rules(s.ps.data(), s.ss.data(), n, sch, count - 1, nullptr) == -1.0f;
+    untouched = std::memcmp(s.ps.data(), before.ps.data(), count * sizeof(TCVerlet)) == 0 && sync == sync_before;
+    check(refused, "refused, -1; past the parts, 0", "cloth", parts, kSelected);
+    check(untouched, "refused or past the parts: nothing touched", "cloth", parts, kSelected);
+}
+
 // Refusals: no parts, too many, a particle past the array; a refused schedule
 // used anyway is applied in order by part 0 while the others return at once.
 void check_refusals() {
@@ -321,6 +522,9 @@ int main() {
     for (int which = 0; which < int(sizeof kNames / sizeof kNames[0]); ++which)
         for (unsigned parts : kParts) check_topology(which, parts);
     check_refusals();
+    for (int which = 0; which < int(sizeof kNames / sizeof kNames[0]); ++which)
+        for (unsigned parts : kRuleParts) check_rules(which, parts);
+    check_rules_refused();
     std::printf("%s: %d failures over %zu topologies x %zu part counts on every path\n",
                 failures ? "FAIL" : "ok", failures, sizeof kNames / sizeof kNames[0], sizeof kParts / sizeof kParts[0]);
     return failures ? 1 : 0;

@@ -49,6 +49,10 @@ const scenarios = [
     cloth: true, status: 0 },
   { name: "the kernel in WebAssembly with SIMD128: the native hashes", kernel: 'simd128' },
   { name: "the kernel in portable WebAssembly: the native hashes", kernel: 'portable' },
+  // near: [snapshot, x, y, whether the cloth's colour is there], window pixels, y up.
+  { name: 'springs.html: the npm package\'s cloth follows the pointer, its pins hold, let go it swings back',
+    page: 'springs.html', steps: 'e w500 s p m-200,180 w700 s r w2000 s', status: null,
+    near: [[0, 120, 59, false], [1, 120, 59, true], [2, 120, 59, false], [1, 164, 439, true], [2, 476, 439, true]] },
 ];
 
 // --- the expected frame -----------------------------------------------------
@@ -270,6 +274,8 @@ async function run(s, engine, url, browsers) {
       await page.waitForTimeout(300);
       snapshots.push(decodePng(await (s.full ? page : page.locator('canvas')).screenshot()));
     }
+    for (const [shot, x, y, there] of s.near || [])
+      expect(clothNear(snapshots[shot], x, y) === there, `snapshot ${shot}: the cloth ${there ? 'not ' : ''}at (${x}, ${y})`);
     if (s.pen) expect(await page.evaluate(() => document.fullscreenElement?.id === 'canvas') === !!s.full,
       s.full ? 'not full screen' : 'full screen');
     if (s.pen) {

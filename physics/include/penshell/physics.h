@@ -19,7 +19,8 @@
 //   prev_dt = update_physics(dt, prev_dt, particles, count);
 //   repeat a few times: spring_force(a, b, rest_length) for every spring,
 //     or spring_pass over all of them (the same bits, faster: see below);
-//   put fixed particles back (x, y and old_x, old_y).
+//   put fixed particles back (x, y and old_x, old_y),
+//     or let spring_pass_rules do it inside the pass (see Rules below).
 
 struct TCVerlet {
     float x, y;          // position now
@@ -84,7 +85,7 @@ struct TCSpring {
 };
 
 // How many unsigned words a schedule for this many springs needs (about three
-// a spring). 0 when the count is too large for one schedule (above about
+// a spring; one more keeps the particle count for the rules). 0 when the count is too large for one schedule (above about
 // 1.32 billion springs): spring_schedule refuses such a set.
 unsigned spring_schedule_words(unsigned spring_count, unsigned particle_count);
 
@@ -153,6 +154,9 @@ float spring_pass(TCVerlet* particles, const TCSpring* springs, unsigned spring_
 // How many unsigned words a schedule for `parts` parts needs (nine a spring
 // at most; about three and a half are used). 0 when the count is too large
 // for one schedule (2^28 springs or more) or parts is 0 or above 64.
+// With the room the rules of spring_pass_part_rules need, the count is too
+// large also when the words would not fit an unsigned (above about 200
+// million springs).
 unsigned spring_schedule_parts_words(unsigned spring_count, unsigned particle_count, unsigned parts);
 
 // Like spring_schedule, for `parts` threads (1 to 64): writes at most
@@ -190,3 +194,91 @@ float spring_pass_part(TCVerlet* particles, const TCSpring* springs, unsigned sp
 // thread may put it back between its own passes, and the bits stay those of
 // spring_pass.
 unsigned spring_schedule_parts_order(const unsigned* schedule, unsigned part, unsigned* order);
+
+// ---- Rules: pins, floors and balls inside the pass ----
+// Scenes hold particles in place (a cloth's pins, the particle a pointer
+// drags) and keep particles out of things (a floor, a wall, a ball). A pass
+// with rules applies them to every particle after its springs, inside the
+// pass: on threads, a part applies a particle's rules as soon as the last
+// spring on it in the pass is done, so the parts still run with nothing
+// between passes and the caller puts nothing back.
+
+// Put particle `particle` at (x, y) after every pass. still != 0: old_x and
+// old_y are set there too, so it keeps no speed (a pin). A particle dragged by
+// a pointer is held with still 0: let go, it keeps the speed of its last steps
+// and can be flung.
+struct TCHold {
+    unsigned particle;
+    float x, y;
+    unsigned still;
+};
+// Keeps particles where nx * x + ny * y >= d: a floor (0, 1, height), a wall.
+// (nx, ny) need not have length 1: a particle below is moved by (nx, ny) * (d - t).
+struct TCPlane {
+    float nx, ny, d;
+};
+// Keeps particles at least `radius` from (x, y) as clen measures it: the ball
+// is therefore slightly octagonal, between 0.97 and 1.06 times radius across.
+struct TCCircle {
+    float x, y, radius;
+};
+// Null pointers with a count of 0 are no rules of that kind.
+struct TCRules {
+    const TCHold* holds;
+    unsigned hold_count;
+    const TCPlane* planes;
+    unsigned plane_count;
+    const TCCircle* circles;
+    unsigned circle_count;
+};
+
+// spring_pass, then the rules: the particles end up exactly as after
+//   for (i = 0; i < spring_count; ++i)
+//       spring_force(particles[springs[i].a], particles[springs[i].b], springs[i].rest_length);
+//   for (i = 0; i < particle_count; ++i) {   // any order: each particle reads only itself
+//       TCVerlet& p = particles[i];
+//       for each plane in order:
+//           t = nx * p.x + ny * p.y;          // each product rounded, then the sum
+//           if (t < d) { pen = d - t; x = p.x + nx * pen; y = p.y + ny * pen;
+//                        if (x and y are finite) p.x = x, p.y = y; }
+//       for each circle in order:
+//           len = clen(c.x, c.y, p.x, p.y);
+//           if (0 < len && len < radius) { x = c.x + ((p.x - c.x) / len) * radius;
+//                                          y = c.y + ((p.y - c.y) / len) * radius;
+//                                          if (x and y are finite) p.x = x, p.y = y; }
+//       for each hold on particle i, in order, whose x and y are finite:
+//           p.x = h.x, p.y = h.y; if (h.still) p.old_x = h.x, p.old_y = h.y;
+//   }
+// every operation rounded to float as written, no multiply fused with an add.
+// A plane or circle whose move would give a non-finite coordinate (a NaN or
+// infinite field, or a move that overflows) leaves that particle where it is,
+// and a hold with a non-finite x or y is skipped: no rule writes a NaN or an
+// infinity. Nothing else changes: old positions only by still holds,
+// accelerations never.
+//
+// particle_count must be the count the schedule was made with (planes and
+// circles reach every particle). The pass is refused, returns -1 (errors are
+// otherwise >= 0) and touches nothing when particle_count differs from the
+// schedule's or a hold names a particle at or past it. With a schedule that
+// is not followed (refused, or made for another spring count) the springs go
+// one by one in order and the holds are checked against particle_count.
+// A null `rules` is no rules. Returns the pass's largest error as spring_pass.
+float spring_pass_rules(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                        const unsigned* schedule, unsigned particle_count, const TCRules* rules);
+
+// spring_pass_part with the rules: when every part of a pass has returned,
+// the particles are exactly as after one spring_pass_rules. Each particle's
+// rules are applied by one part, after the last spring on it in the pass and
+// before that part tells the others so (particles no spring touches: by part
+// 0), so parts need nothing between passes, as without rules. The schedule
+// must come from spring_schedule_parts with this particle_count. Refused as
+// spring_pass_rules is, by every part alike (none waits, no sync word
+// changes); a part past the schedule's count returns 0 at once.
+//
+// The caller may change the holds, planes and circles (and the TCRules
+// record) only when no part is running, between frames as it steps the
+// particles; while parts run, the rules memory must stay as it is and every
+// part must be given the same rules.
+float spring_pass_part_rules(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                             const unsigned* schedule, unsigned particle_count, unsigned part, unsigned* sync,
+                             const TCRules* rules);
