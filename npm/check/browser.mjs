@@ -5,23 +5,16 @@
 // Run in the scratch project by run.sh; needs PENSHELL_ROOT and the hashes.
 import fs from 'node:fs';
 import path from 'node:path';
-import { createRequire } from 'node:module';
 import { fileURLToPath } from 'node:url';
 
 const engine = process.argv[2];
 const root = process.env.PENSHELL_ROOT;
 const here = path.dirname(fileURLToPath(import.meta.url));
 const { serveSite } = await import(`${root}/web/serve.mjs`);
-// playwright-core as pinned by web/package-lock.json.
-const { chromium, firefox } = createRequire(`${root}/web/package.json`)('playwright-core');
-
-const launch = {
-  chromium: () => chromium.launch({ executablePath: process.env.CHROMIUM || '/usr/bin/chromium', headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking'] }),
-  firefox: () => firefox.launch({ channel: 'moz-firefox', executablePath: process.env.FIREFOX || '/usr/bin/firefox-esr',
-    headless: true, firefoxUserPrefs: { 'browser.shell.checkDefaultBrowser': false } }),
-}[engine];
-if (!launch) throw new Error(`unknown engine ${engine}: chromium or firefox`);
+// The engines as the site's check launches them (playwright-core as pinned by
+// web/package-lock.json); the package needs no WebGL.
+const { engines, launchEngine } = await import(`${root}/web/check/browsers.mjs`);
+if (!engines.includes(engine)) throw new Error(`unknown engine ${engine}: ${engines.join(' or ')}`);
 
 const entry = '/' + path.relative(here, fileURLToPath(import.meta.resolve('penshell-physics')));
 fs.writeFileSync(path.join(here, 'index.html'), fs.readFileSync(path.join(here, 'page.html'), 'utf8')
@@ -33,7 +26,7 @@ const { server, url } = await serveSite(here);
 let browser;
 const failures = [];
 try {
-  browser = await launch();
+  browser = await launchEngine(engine, { webgl: false });
   const page = await browser.newPage();
   page.on('pageerror', (error) => failures.push(`page error: ${error.message}`));
   await page.goto(url + 'index.html');
