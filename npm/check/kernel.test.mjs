@@ -122,12 +122,13 @@ const scenarios = [
     assert.equal(bare.createKernel.length, 1);
   } },
 
-  { name: "the README's example runs as written", see: async () => {
-    const readme = fs.readFileSync(packageFile('README.md'), 'utf8');
-    const example = path.resolve('readme-example.mjs');
-    fs.writeFileSync(example, readme.match(/```js\n([^]*?)```/)[1]);
-    await import(example);
-  } },
+  // The package's README and the project's front page show the same program.
+  ...[['the package', packageFile('README.md')], ['the project', `${process.env.PENSHELL_ROOT}/README.md`]]
+    .map(([whose, file], n) => ({ name: `${whose} README's example runs as written`, see: async () => {
+      const example = path.resolve(`readme-example-${n}.mjs`);
+      fs.writeFileSync(example, fs.readFileSync(file, 'utf8').match(/```js\n([^]*?)```/)[1]);
+      await import(example);
+    } })),
 
   // Bad sizes and counts.
   ...[[-1, RangeError, /particles must be a whole number .* not -1/], [1.5, RangeError, /not 1.5/],
