@@ -27,7 +27,8 @@ enable = if test -f $(BUILD)/CMakeCache.txt; then grep -q '^$(1):BOOL=ON' $(BUIL
   || $(CONFIGURE) -D$(1)=ON; else $(NEW_BUILD) -D$(1)=ON; fi
 
 .PHONY: all run demo test bench pictures sanitize tsan fuzz soak memcheck install-check aarch64-check clean \
-  install package package-check web-kernel-check web web-check kernel-flags-check
+  install package package-check web-kernel-check web web-check kernel-flags-check charts bench-charts \
+  npm npm-check
 
 all: test
 
@@ -50,21 +51,35 @@ test:
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
-# The kernel's exactness check built with every other compiler line users
-# build with: longer than make test should take.
+# The kernel's exactness check built with every compiler line users build
+# with: longer than make test should take.
 kernel-flags-check:
 	@scripts/setup.sh test
 	@$(call enable,PENSHELL_TESTS)
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L slow
 
+# The figures also land in $(BENCH_OUT) as JSON, for make charts.
+BENCH_OUT ?= $(BUILD)/bench
 bench:
 	@scripts/setup.sh bench
 	@$(call enable,PENSHELL_BENCH)
 	@cmake --build $(BUILD) -j $(JOBS) --target penshell_bench
-	@$(BUILD)/penshell_bench
-	@scripts/setup.sh web-kernel
-	@scripts/web-bench.sh $(WEB_BUILD)/kernel $(WEB_BENCH_ROUNDS)
+	@mkdir -p $(BENCH_OUT)
+	@$(BUILD)/penshell_bench --benchmark_out=$(BENCH_OUT)/native.json --benchmark_out_format=json \
+	  --figures_out=$(BENCH_OUT)/figures.json
+	@scripts/setup.sh web-kernel npm
+	@FIGURES_DIR=$(BENCH_OUT) NPM_BUILD=$(NPM_BUILD) scripts/web-bench.sh $(WEB_BUILD)/kernel $(WEB_BENCH_ROUNDS)
+
+# The charts in docs/charts/, drawn again from the last make bench's JSON.
+charts:
+	@scripts/setup.sh charts
+	@scripts/charts.py $(BENCH_OUT) docs/charts
+
+# Measures and draws in one go (on an idle machine: the charts are committed).
+bench-charts:
+	@$(MAKE) bench
+	@$(MAKE) charts
 
 # Redraws the picture sources and regenerates the picture texts from them.
 pictures:
@@ -115,7 +130,8 @@ memcheck:
 	done; echo "memcheck: no errors"
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(AARCH64_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD) \
+	  $(NPM_BUILD)
 
 # The kernel as others use it: installed into a temporary prefix, the prefix
 # moved, the example built through find_package and through pkg-config.
@@ -165,14 +181,27 @@ package-check: package
 # penshell and penshell-cloth for browsers (emscripten), a static site in
 # build-web/: served on 127.0.0.1 with a display, shown in headless Chromium without.
 web:
-	@scripts/setup.sh web
-	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
+	@scripts/setup.sh web npm
+	@JOBS=$(JOBS) NPM_BUILD=$(NPM_BUILD) scripts/web.sh build $(WEB_BUILD)
 	@scripts/web.sh run $(WEB_BUILD) $(ARGS)
 
-# The site in headless Chromium, on a server and a browser of its own, then
-# the kernel's exactness under node.
+# The site and the kernel's exactness in headless Chromium and Firefox, on a
+# server and browsers of their own, then the kernel's exactness under node.
 web-check:
-	@scripts/setup.sh web
-	@JOBS=$(JOBS) scripts/web.sh build $(WEB_BUILD)
+	@scripts/setup.sh web npm
+	@JOBS=$(JOBS) NPM_BUILD=$(NPM_BUILD) scripts/web.sh build $(WEB_BUILD)
 	@scripts/web.sh check $(WEB_BUILD)
 	@$(MAKE) web-kernel-check
+
+# The kernel as an npm package for JavaScript (both WebAssembly builds, the
+# API, its types), packed by npm pack into $(NPM_BUILD)/penshell-physics-*.tgz.
+NPM_BUILD ?= build-npm
+npm:
+	@scripts/setup.sh npm
+	@JOBS=$(JOBS) scripts/npm.sh build $(NPM_BUILD)
+
+# That tarball installed into a scratch project and used as users get it:
+# node tests, tsc --strict against its types, a page in Chromium and Firefox.
+npm-check: npm
+	@scripts/setup.sh npm-check
+	@scripts/npm.sh check $(NPM_BUILD)

@@ -4,6 +4,7 @@
 #include "physics_paths.h"
 
 #include <functional>
+#include <string>
 #include <vector>
 
 // Plain scalar versions of the kernel (reference.cpp, built without vector code).
@@ -60,3 +61,8 @@ void run_on_both(const std::function<void(unsigned)>& job);
 void stop_helper();
 // The rules inside the pass beside the caller's ways (bench_rules.cpp): measures and prints.
 void print_rules();
+
+// The closing figures by name (ns a spring, ratios, sides), written as JSON
+// with the machine, the build and the path taken (figures.cpp).
+void record_figure(const std::string& name, double value);
+bool write_figures(const char* path, const std::string& build, const std::string& path_taken);

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -112,8 +113,16 @@ void passes(How how, Scene& s, TCVerlet* p) {
 }
 
 void print_ratio(const char* what, double r, double target, bool at_least) {
+    const std::string words(what);
+    record_figure("ratio: " + words.substr(0, words.find_last_not_of(':') + 1), r);
     const bool met = at_least ? r >= target : r <= target;
     std::printf("%-62s %6.2fx  (target %s %.2fx: %s)\n", what, r, at_least ? ">=" : "<=", target, met ? "met" : "MISSED");
+}
+
+void print_plain_ratio(const char* what, double r) {
+    const std::string words(what);
+    record_figure("ratio: " + words.substr(0, words.find_last_not_of(':') + 1), r);
+    std::printf("%-62s %6.2fx\n", what, r);
 }
 
 }  // namespace
@@ -145,12 +154,14 @@ void print_rules() {
                 " of the rounds\n", kSide, kSide, kPasses);
     for (int how = 0; how < kHows; ++how) std::printf(" %10s", kHowNames[how]);
     std::printf("\n");
-    for (int how = 0; how < kHows; ++how) std::printf(" %10.3f", ns[how]);
+    for (int how = 0; how < kHows; ++how) {
+        std::printf(" %10.3f", ns[how]);
+        record_figure(std::string("rules, ns a spring: ") + kHowNames[how], ns[how]);
+    }
     std::printf("\n");
     print_ratio("rules vs spring_pass + the caller's loop, one thread:", ns[kPassThenLoop] / ns[kRules], 1.0, true);
     print_ratio("rules' time over spring_pass without rules, one thread:", ns[kRules] / ns[kPlain], 1.15, false);
     print_ratio("2 parts with rules vs one thread with rules:", ns[kRules] / ns[kTwoRules], 1.6, true);
-    std::printf("%-62s %6.2fx\n", "2 parts met after every pass, caller's rules, vs one thread:",
-                ns[kRules] / ns[kTwoMet]);
-    std::printf("%-62s %6.2fx\n", "2 parts without rules vs spring_pass without rules:", ns[kPlain] / ns[kTwoPlain]);
+    print_plain_ratio("2 parts met after every pass, caller's rules, vs one thread:", ns[kRules] / ns[kTwoMet]);
+    print_plain_ratio("2 parts without rules vs spring_pass without rules:", ns[kPlain] / ns[kTwoPlain]);
 }

@@ -230,6 +230,8 @@ unsigned side_for(double ns, double budget) {
 }
 
 void print_ratio(const char* what, double r, double target) {
+    const std::string words(what);
+    record_figure("ratio: " + words.substr(0, words.find_last_not_of(':') + 1), r);
     if (target > 0)
         std::printf("%-56s %6.2fx  (target >= %.2fx: %s)\n", what, r, target, r >= target ? "met" : "MISSED");
     else
@@ -255,7 +257,10 @@ void print_threads() {
         Set s = make_set(rows[k].side, rows[k].rope);
         measure(s, rows[k].rounds, ns[k]);
         std::printf("%-22s", rows[k].name);
-        for (int how = 0; how < kHows; ++how) std::printf(" %8.3f", ns[k][how]);
+        for (int how = 0; how < kHows; ++how) {
+            std::printf(" %8.3f", ns[k][how]);
+            record_figure(std::string("threads, ns a spring: ") + rows[k].name + ", " + kHowNames[how], ns[k][how]);
+        }
         std::printf(" %7u\n", spring_schedule_parts_used(s.two.data()));
     }
     for (unsigned k = 0; k < 4; ++k) {
@@ -269,6 +274,8 @@ void print_threads() {
     const double budget = 1.0 / 60;
     const unsigned one = largest_side(false, side_for(ns[1][kOneThread], budget), budget);
     const unsigned two = largest_side(true, side_for(ns[1][kTwoThreads], budget), budget);
+    record_figure("largest cloth at 60 Hz, side: spring_pass_part, 2 cores", two);
+    record_figure("largest cloth at 60 Hz, side: spring_pass, 1 core, beside 2 cores", one);
     std::printf("largest square cloth in a 60 Hz frame (step + %u passes), frames measured: %ux%u on 2 cores, "
                 "%ux%u on 1\n", kPasses, two, two, one, one);
 }

@@ -3,7 +3,8 @@
 // the rounds interleave all of them, and each keeps its fastest round, the one
 // least disturbed by the rest of the machine. Same scenes and yardsticks as
 // the native suite; ends with the ratios that matter there.
-//   node --no-experimental-fetch penshell_bench_web.js [rounds [only cases whose name has this]]
+//   node --no-experimental-fetch penshell_bench_web.js [--figures_out=FILE] [rounds [only cases whose name has this]]
+// FILE gets every case's figure and the ratios as JSON.
 #include "bench.h"
 
 #include <chrono>
@@ -167,6 +168,7 @@ double ns(const std::vector<Case>& cases, const std::string& name) {
 void print_ratio(const std::vector<Case>& cases, const std::string& what, const std::string& a, const std::string& b,
                  double target = 0) {
     const double r = ns(cases, a) > 0 ? ns(cases, b) / ns(cases, a) : 0;
+    if (r > 0) record_figure("ratio: " + what.substr(0, what.find_last_not_of(':') + 1), r);
     if (target <= 0)
         std::printf("%-58s %6.2fx\n", what.c_str(), r);
     else
@@ -176,6 +178,12 @@ void print_ratio(const std::vector<Case>& cases, const std::string& what, const 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string flag = "--figures_out=";
+    const char* figures_out = nullptr;
+    if (argc > 1 && std::string(argv[1]).compare(0, flag.size(), flag) == 0) {
+        figures_out = argv[1] + flag.size();
+        --argc, ++argv;
+    }
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
     std::vector<Case> cases = make_cases();
     if (argc > 2)  // for profiling one case
@@ -190,9 +198,11 @@ int main(int argc, char** argv) {
                 physics_path_name(physics_selected_path()));
     std::printf("%d rounds, every case once a round, fastest round of each\n", rounds);
     run_rounds(cases, rounds);
-    for (const Case& c : cases)
-        std::printf("  %-24s %8.3f ns a %s\n", c.name.c_str(), c.best * 1e9,
-                    c.name.compare(0, 5, "step ") == 0 ? "particle" : "spring");
+    for (const Case& c : cases) {
+        const char* item = c.name.compare(0, 5, "step ") == 0 ? "particle" : "spring";
+        std::printf("  %-24s %8.3f ns a %s\n", c.name.c_str(), c.best * 1e9, item);
+        record_figure(std::string("ns a ") + item + ": " + c.name, c.best * 1e9);
+    }
 
     std::printf("\nsprings, %u passes, ns a spring:\n", kPasses);
     std::printf("  cloth %ux%u, %zu springs: loop %.2f, spring_pass %.2f, floor %.2f\n", kClothSide, kClothSide,
@@ -213,6 +223,7 @@ int main(int argc, char** argv) {
     print_ratio(cases, "spring_pass vs spring_force loop, rope of 300:", "rope pass", "rope loop");
     print_ratio(cases, "spring_pass vs floor (at most 1x), cloth 256x256:", "cloth pass", "cloth floor");
     const double rules_cost = ns(cases, "cloth pass") > 0 ? ns(cases, "cloth rules") / ns(cases, "cloth pass") : 0;
+    record_figure("ratio: spring_pass_rules' time over spring_pass, cloth 256x256", rules_cost);
     std::printf("%-58s %6.2fx  (target <= 1.20x: %s)\n", "spring_pass_rules' time over spring_pass, cloth 256x256:",
                 rules_cost, rules_cost <= 1.2 ? "met" : "MISSED");
     print_ratio(cases, "update_physics vs plain loop, 4096 particles:", "step update_physics", "step plain loop",
@@ -223,5 +234,6 @@ int main(int argc, char** argv) {
             print_ratio(cases, name + " path vs plain loop, 4096 particles:", "step " + name, "step plain loop");
         }
     print_ratio(cases, "update_physics vs streaming pass (at most 1x), 4096:", "step update_physics", "step stream");
+    if (figures_out && !write_figures(figures_out, build, physics_path_name(physics_selected_path()))) return 1;
     return 0;
 }

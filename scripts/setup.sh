@@ -3,7 +3,8 @@
 # (apt-get, through sudo when not root). Usage: scripts/setup.sh JOB...
 # Jobs: run (build and run the program; with no display also what the
 # headless screenshot needs), test, bench, pictures, sanitize, tsan, fuzz, soak,
-# memcheck, cross, install-check, install, package, package-check, web-kernel, web.
+# memcheck, cross, install-check, install, package, package-check, web-kernel, web,
+# charts, npm, npm-check.
 set -euo pipefail
 
 build=(build-essential cmake ninja-build pkg-config)
@@ -13,7 +14,8 @@ program=(libsdl1.2-compat-dev      # the SDL 1.2 API, over SDL2
 headless=(xvfb xauth x11-utils xdotool imagemagick)  # virtual display, input, screenshot
 tests=(libgtest-dev libstb-dev     # GoogleTest; stb_image for the picture tool
        libxtst-dev libxfixes-dev   # the end-to-end tests drive and inspect X
-       openbox clang)              # a window manager; a second compiler for the kernel
+       openbox clang               # a window manager; a second compiler for the kernel
+       python3)                    # tests/docs_check.py: the guides' code and links
 
 packages=()
 npm_ci=no
@@ -33,6 +35,7 @@ for job in "$@"; do
     pictures) packages+=("${build[@]}" "${program[@]}" libstb-dev) ;;
     soak) packages+=("${headless[@]}") ;;
     memcheck) packages+=(valgrind) ;;
+    charts) packages+=(python3 python3-matplotlib) ;;  # scripts/charts.py draws SVG
     cross) packages+=(g++-aarch64-linux-gnu qemu-user) ;;
     # em++ (it brings clang, lld, binaryen's wasm-dis and Debian's acorn); node runs its output.
     web-kernel) packages+=(emscripten nodejs) ;;
@@ -43,10 +46,22 @@ for job in "$@"; do
                         dpkg-dev file lintian) ;;  # dpkg-shlibdeps and file for CPack
     package-check) packages+=("${build[@]}" "${headless[@]}") ;;
     # The browser build and its check: emscripten (with its SDL and GL
-    # emulation), Chromium, Node.js and npm, then playwright-core as pinned.
-    web) packages+=(build-essential cmake emscripten chromium nodejs)
+    # emulation), Chromium and Firefox ESR, Node.js and npm, then playwright-core
+    # as pinned. The pin stays at 1.64.1: 1.65 and later cannot drive Debian's
+    # Firefox ESR 153 (newPage fails on "emulation.setMediaFeaturesOverride"),
+    # and Playwright's own patched Firefox is a download, not a Debian package.
+    # Firefox draws WebGL through EGL on Mesa's llvmpipe, which it loads but does not depend on.
+    web) packages+=(build-essential cmake emscripten chromium firefox-esr nodejs
+                    libegl1 libegl-mesa0 libgl1-mesa-dri)
          command -v npm >/dev/null || packages+=(npm)
          npm_ci=yes ;;
+    # The npm package: em++ builds its modules (with CMake and Ninja), npm packs them.
+    npm) packages+=(emscripten nodejs cmake ninja-build)
+         command -v npm >/dev/null || packages+=(npm) ;;
+    # Its check: the package in both browsers, driven by web/'s pinned playwright-core.
+    npm-check) packages+=(nodejs chromium firefox-esr)
+               command -v npm >/dev/null || packages+=(npm)
+               npm_ci=yes ;;
     *) echo "setup.sh: unknown job '$job'" >&2; exit 2 ;;
   esac
 done

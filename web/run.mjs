@@ -2,14 +2,14 @@
 // clicks it (taking the pointer, and the screen with -f), moves the pen,
 // saves a screenshot, presses a key and prints how the program ended.
 // Usage: node run.mjs SITE PAGE SCREENSHOT [ARGS...]
-import { launchChromium } from './browser.mjs';
+import { launchEngine } from './check/browsers.mjs';
 import { serveSite } from './serve.mjs';
 
 const [site, page_name, screenshot, ...args] = process.argv.slice(2);
 const query = args.length ? '?' + args.map(encodeURIComponent).join('&') : '';
 const full = args.includes('-f');
 const { server, url } = await serveSite(site);
-const browser = await launchChromium();
+const browser = await launchEngine('chromium');
 let status = '';
 try {
   const page = await browser.newPage({ viewport: full ? { width: 1024, height: 768 } : { width: 704, height: 600 } });

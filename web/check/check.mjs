@@ -1,17 +1,22 @@
-// The web build in a real browser: each scenario opens a program's page in
-// headless Chromium, drives it with mouse and keys, and compares the canvas
-// pixel by pixel with the frame the desktop program draws after the same
-// motion (the pictures decoded by the program's own code). Usage:
-// node check.mjs SITE PICTURE_DUMP_JS [SCREENSHOT_DIR]
+// The web build in real browsers: each scenario opens a page in each headless
+// engine (Chromium and Firefox), drives it with mouse and keys, and compares
+// the canvas pixel by pixel with the frame the desktop program draws after the
+// same motion (the pictures decoded by the program's own code); the kernel's
+// scenarios run its exactness check in the engine's WebAssembly. Usage:
+// node check.mjs SITE BUILD_DIR [SCREENSHOT_DIR]
+// (BUILD_DIR, inside SITE, holds picture_dump.js and the kernel's page.)
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import { pathToFileURL } from 'node:url';
-import { launchChromium } from '../browser.mjs';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import { engines, launchEngine } from './browsers.mjs';
 import { serveSite } from '../serve.mjs';
 
-const [site, pictureDump, shots] = process.argv.slice(2);
+const [site, build, shots] = process.argv.slice(2);
+const pictureDump = path.join(build, 'picture_dump.js');
+const buildPath = path.relative(site, build).split(path.sep).join('/');
+if (buildPath.startsWith('..') || path.isAbsolute(buildPath)) throw new Error(build + ' is not inside ' + site);
 
 // Steps: e enters the canvas (a first motion, at its middle), mDX,DY moves
 // by that many pixels (y down, as the browser counts; *N repeats), c clicks,
@@ -19,7 +24,8 @@ const [site, pictureDump, shots] = process.argv.slice(2);
 // of the canvas, x presses Escape, k presses a key.
 // Expected: the pen's bottom-left corner in window pixels (y up), the
 // background, full screen; the status's number (null: still running at the
-// end) and standard error.
+// end) and standard error. kernel: the exactness check's build to run instead
+// of a program's page. Every scenario runs in every engine.
 const scenarios = [
   { name: 'motion follows exactly, y upward; the first motion does not jump', page: 'penshell.html',
     steps: 'e m10,-7*3 m-4,2 k', pen: [346, 259], status: 0 },
@@ -41,6 +47,12 @@ const scenarios = [
   { name: 'penshell-cloth: held, the cloth follows the pen; let go, it swings free',
     page: 'penshell-cloth.html', steps: 'e w1000 s p m0,8*15 w300 s r w1500 k', pen: [320, 120],
     cloth: true, status: 0 },
+  { name: "the kernel in WebAssembly with SIMD128: the native hashes", kernel: 'simd128' },
+  { name: "the kernel in portable WebAssembly: the native hashes", kernel: 'portable' },
+  // near: [snapshot, x, y, whether the cloth's colour is there], window pixels, y up.
+  { name: 'springs.html: the npm package\'s cloth follows the pointer, its pins hold, let go it swings back',
+    page: 'springs.html', steps: 'e w500 s p m-200,180 w700 s r w2000 s', status: null,
+    near: [[0, 120, 59, false], [1, 120, 59, true], [2, 120, 59, false], [1, 164, 439, true], [2, 476, 439, true]] },
 ];
 
 // --- the expected frame -----------------------------------------------------
@@ -144,16 +156,75 @@ function decodePng(png) {
   return { width, height, rgb };
 }
 
+// --- the kernel's exactness ---------------------------------------------------
+
+// The hashes the native build gives, as its check states them.
+const nativeHashes = (() => {
+  const source = fs.readFileSync(fileURLToPath(new URL('../../tests/kernel_exactness.cpp', import.meta.url)), 'utf8');
+  const hash = (name) => source.match(new RegExp(name + ' = 0x([0-9a-f]{16})ull'))[1];
+  return { scene: hash('kSceneHash'), cloth: hash('kClothHash') };
+})();
+
+// What is wrong with a run of the check: a line not ok, a hash not the native
+// one, too few hashes, or a SIMD128 build that did not run its own path (or a
+// portable one that did).
+function kernelFaults(variant, out) {
+  const lines = out.split('\n').filter(Boolean), faults = lines.filter((line) => !/^(ok  |skip) /.test(line));
+  let hashes = 0;
+  for (const line of lines) {
+    const [, kind, hash] = line.match(/(scene|cloth) hash ([0-9a-f]+)/) || [];
+    if (!kind) continue;
+    ++hashes;
+    if (hash !== nativeHashes[kind]) faults.push(`${kind} hash ${hash}, natively ${nativeHashes[kind]}: ${line}`);
+  }
+  if (hashes < 4) faults.push(`${hashes} hashes`);
+  const simd = lines.filter((line) => /^ok   simd128: (scene|cloth) hash /.test(line)).length;
+  if (variant === 'simd128' ? simd !== 2 : !lines.some((line) => /^skip simd128:/.test(line)))
+    faults.push(variant === 'simd128' ? 'the simd128 path did not run' : 'the portable build ran a simd128 path');
+  return faults;
+}
+
 // --- the harness ------------------------------------------------------------
 
-async function run(s, url, browsers) {
+// A motion of the mouse by (dx, dy) from `at`; gives where the pointer is then.
+// Locked, Firefox reports each motion as the pointer's offset from the
+// viewport's centre, where it keeps a real pointer, so it is given the motion
+// in pieces of at most 100 pixels from the centre, back at the centre between
+// them. Chromium, and a free pointer: the motion from the last position.
+async function moveBy(page, engine, at, dx, dy) {
+  const locked = engine === 'firefox' && await page.evaluate(() => document.pointerLockElement !== null);
+  if (!locked) {
+    await page.mouse.move(at[0] + dx, at[1] + dy);
+    return [at[0] + dx, at[1] + dy];
+  }
+  const { width, height } = page.viewportSize(), centre = [width / 2, height / 2];
+  const pieces = Math.ceil(Math.max(Math.abs(dx), Math.abs(dy), 1) / 100);
+  for (let i = 0; i < pieces; ++i) {
+    const part = (d) => Math.round(d * (i + 1) / pieces) - Math.round(d * i / pieces);
+    await page.mouse.move(centre[0], centre[1]);
+    await page.mouse.move(centre[0] + part(dx), centre[1] + part(dy));
+  }
+  await page.mouse.move(centre[0], centre[1]);
+  return centre;
+}
+
+async function run(s, engine, url, browsers) {
   const failures = [];
   const expect = (ok, what) => { if (!ok) failures.push(what); };
   const [vw, vh] = s.viewport || [800, 700];
-  const page = await browsers[s.webgl === false ? 'none' : 'webgl'].newPage({ viewport: { width: vw, height: vh } });
+  const page = await browsers[engine][s.webgl === false ? 'none' : 'webgl'].newPage({ viewport: { width: vw, height: vh } });
   const pageErrors = [];
   page.on('pageerror', (error) => pageErrors.push(error.message));
   try {
+    if (s.kernel) {
+      await page.goto(`${url}${buildPath}/kernel_exactness.html?${s.kernel}`);
+      await page.waitForFunction(() => document.getElementById('status').textContent !== 'running', null,
+        { timeout: 30000 });
+      const status = await page.textContent('#status');
+      expect(status === 'exited with status 0', `status "${status}"`);
+      failures.push(...kernelFaults(s.kernel, await page.textContent('#out')), ...pageErrors);
+      return failures;
+    }
     const address = s.file ? pathToFileURL(path.join(site, s.page)).href : url + s.page;
     await page.goto(address + (s.query || ''));
     const status = () => page.textContent('#status');
@@ -173,9 +244,12 @@ async function run(s, url, browsers) {
           await page.mouse.move(at[0], at[1]);
         } else if (word[0] === 'm') {
           const [dx, dy] = word.slice(1).split(',').map(Number);
-          at = [at[0] + dx, at[1] + dy];
-          await page.mouse.move(at[0], at[1]);
+          at = await moveBy(page, engine, at, dx, dy);
         } else if (word === 'c') {
+          // Firefox takes playwright's own calls into the page for a user's gesture:
+          // that full screen waits for the click is seen here, before it.
+          if (s.full) expect(await page.evaluate(() => document.fullscreenElement === null),
+            'full screen before the click');
           await page.mouse.click(at[0], at[1]);
           await page.waitForTimeout(300);
           if (s.locks) expect(await page.evaluate(() => document.pointerLockElement?.id === 'canvas'),
@@ -200,6 +274,8 @@ async function run(s, url, browsers) {
       await page.waitForTimeout(300);
       snapshots.push(decodePng(await (s.full ? page : page.locator('canvas')).screenshot()));
     }
+    for (const [shot, x, y, there] of s.near || [])
+      expect(clothNear(snapshots[shot], x, y) === there, `snapshot ${shot}: the cloth ${there ? 'not ' : ''}at (${x}, ${y})`);
     if (s.pen) expect(await page.evaluate(() => document.fullscreenElement?.id === 'canvas') === !!s.full,
       s.full ? 'not full screen' : 'full screen');
     if (s.pen) {
@@ -218,7 +294,7 @@ async function run(s, url, browsers) {
       }
       const off = mismatches(last, frame);
       expect(off === 0, `${off} channels off the expected frame`);
-      if (shots) fs.writeFileSync(path.join(shots, s.page.replace('.html', '') + '-' +
+      if (shots) fs.writeFileSync(path.join(shots, engine + '-' + s.page.replace('.html', '') + '-' +
         scenarios.indexOf(s) + '.png'), await page.screenshot());
     }
     if (s.status !== null) {
@@ -237,7 +313,7 @@ async function run(s, url, browsers) {
   } catch (error) {
     failures.push(String(error.message || error).split('\n')[0]);
   } finally {
-    await page.close();
+    await page.context().close();
   }
   return failures;
 }
@@ -246,15 +322,31 @@ const { server, url } = await serveSite(site);
 const browsers = {};
 let passed = 0, failed = 0;
 try {
-  browsers.webgl = await launchChromium({ webgl: true });
-  browsers.none = await launchChromium({ webgl: false });
-  for (const s of scenarios) {
-    const failures = await run(s, url, browsers);
-    console.log(`${failures.length ? 'FAIL' : 'ok  '} ${s.name}${failures.map((f) => '\n       ' + f).join('')}`);
-    failures.length ? ++failed : ++passed;
-  }
+  // Every engine, with WebGL and without, starting together: Firefox takes seconds.
+  const launches = engines.flatMap((engine) => [true, false].map((webgl) => ({ engine, webgl })));
+  const started = await Promise.allSettled(launches.map(({ engine, webgl }) => launchEngine(engine, { webgl })));
+  started.forEach((launch, i) => {
+    if (launch.status === 'fulfilled')
+      (browsers[launches[i].engine] ??= {})[launches[i].webgl ? 'webgl' : 'none'] = launch.value;
+  });
+  const refused = started.filter((launch) => launch.status === 'rejected');
+  for (const launch of refused) console.log('FAIL ' + String(launch.reason.message || launch.reason).split('\n')[0]);
+  failed += refused.length;
+  // The engines side by side, each its scenarios in turn; printed in the table's order.
+  const results = await Promise.all((refused.length ? [] : engines).map(async (engine) => {
+    const lines = [];
+    for (const s of scenarios) {
+      const failures = await run(s, engine, url, browsers);
+      lines.push(`${failures.length ? 'FAIL' : 'ok  '} ${engine.padEnd(8)} ${s.name}` +
+        failures.map((f) => '\n       ' + f).join(''));
+      failures.length ? ++failed : ++passed;
+    }
+    return lines;
+  }));
+  for (const lines of results) console.log(lines.join('\n'));
 } finally {
-  for (const browser of Object.values(browsers)) await browser.close();
+  for (const engine of Object.values(browsers))
+    for (const browser of Object.values(engine)) await browser.close();
   server.close();
 }
 console.log(`${passed} passed, ${failed} failed`);

@@ -1,0 +1,152 @@
+// The two fixed scenes of tests/kernel_exactness.cpp, run through the package:
+// each returns the FNV-1a hash the native build prints, as 16 hex digits. Shared
+// by the node tests and the browser page; they take a loaded kernel.
+const f = Math.fround;
+const mul = (a, b) => f(f(a) * f(b));
+
+const bytes = new Uint8Array(4), bits = new Float32Array(bytes.buffer);
+const PRIME = 1099511628211n, MASK = (1n << 64n) - 1n;
+
+export function fnv1a(data, h = 1469598103934665603n) {
+  for (const byte of data) h = ((h ^ BigInt(byte)) * PRIME) & MASK;
+  return h;
+}
+
+function hashFloat(value, h) {
+  bits[0] = value;
+  return fnv1a(bytes, h);
+}
+
+function particleBytes(world, n) {
+  return new Uint8Array(world.particles.buffer, world.particles.byteOffset, n * 24);
+}
+
+const hex = (h) => h.toString(16).padStart(16, '0');
+
+const COLS = 24, ROWS = 16, N = COLS * ROWS;
+
+// The cloth both spring scenes start from, scheduled: particles in rows, at
+// rest (place(i) puts particle i back where it started), its structural and
+// shear springs given row by row. `rules`: the capacities of the rules.
+function clothWorld(kernel, rules = {}) {
+  const world = kernel.createWorld({ particles: N, springs: 4 * N, ...rules });
+  const p = world.particles;
+  world.particleCount = N;
+  p.set([0, 0, 0, 0, 0, 0, 1.5, 0, 0, 0, 0, 0, 1.5, 1.5]);
+  const side = world.clen(0, 1), diagonal = world.clen(0, 2);
+  const place = (i) => {
+    p[6 * i] = p[6 * i + 2] = f(mul(i % COLS, 1.5) + mul(Math.floor(i / COLS), 0.05));
+    p[6 * i + 1] = p[6 * i + 3] = mul(Math.floor(i / COLS), -1.5);
+  };
+  for (let i = 0; i < N; ++i) place(i), p[6 * i + 4] = p[6 * i + 5] = 0;
+  let count = 0;
+  const add = (a, b, rest) => {
+    world.springEnds[3 * count] = a, world.springEnds[3 * count + 1] = b, world.springRest[3 * count + 2] = rest;
+    ++count;
+  };
+  for (let r = 0; r < ROWS; ++r)
+    for (let c = 0; c < COLS; ++c) {
+      const i = r * COLS + c;
+      if (c + 1 < COLS) add(i, i + 1, side);
+      if (r + 1 < ROWS) add(i, i + COLS, side);
+      if (c + 1 < COLS && r + 1 < ROWS) add(i, i + COLS + 1, diagonal);
+      if (c > 0 && r + 1 < ROWS) add(i, i + COLS - 1, diagonal);
+    }
+  world.springCount = count;
+  world.schedule();
+  return { world, place };
+}
+
+// kernel_exactness's cloth_hash: the cloth, its top corners pinned after every
+// pass, 500 steps of four spring passes in gravity and a gusting wind; hashes
+// every pass's error and the particles at the end.
+export function clothHash(kernel) {
+  const { world, place } = clothWorld(kernel);
+  try {
+    const p = world.particles;
+    let h = fnv1a([]), prevDt = 0;
+    for (let s = 0; s < 500; ++s) {
+      for (let i = 0; i < N; ++i) {
+        p[6 * i + 5] -= f(9.81);
+        p[6 * i + 4] += s % 150 < 75 ? 2.5 : -1.5;
+      }
+      prevDt = world.step(f(f(1 / 60) + mul(s % 5, 0.002)), prevDt);
+      for (let pass = 0; pass < 4; ++pass) {
+        h = hashFloat(world.springPasses(1), h);
+        place(0), place(COLS - 1);
+      }
+    }
+    return hex(fnv1a(particleBytes(world, N), h));
+  } finally {
+    world.free();
+  }
+}
+
+// kernel_exactness's scene_hash: a 24 x 16 cloth pinned at three points in
+// gravity and a gusting wind for 1000 steps, its springs applied one by one
+// with springForce; hashes every particle's summed error and the particles.
+export function sceneHash(kernel) {
+  const cols = COLS, n = N;
+  const world = kernel.createWorld({ particles: n });
+  try {
+    const p = world.particles;
+    world.particleCount = n;
+    p.set([0, 0, 0, 0, 0, 0, 1.5, 0]);
+    const rest = world.clen(0, 1);
+    const place = (i) => {
+      p[6 * i] = p[6 * i + 2] = f(mul(i % cols, 1.5) + mul(Math.floor(i / cols), 0.05));
+      p[6 * i + 1] = p[6 * i + 3] = mul(Math.floor(i / cols), 1.5);
+    };
+    for (let i = 0; i < n; ++i) place(i), p[6 * i + 4] = p[6 * i + 5] = 0;
+    let h = fnv1a([]), prevDt = 0;
+    for (let s = 0; s < 1000; ++s) {
+      for (let i = 0; i < n; ++i) {
+        p[6 * i + 5] -= f(9.81);
+        p[6 * i + 4] += s % 200 < 100 ? f(0.7) : f(-0.4);
+      }
+      prevDt = world.step(f(f(1 / 60) + mul(s % 7, 0.0015)), prevDt);
+      for (let pass = 0; pass < 3; ++pass)
+        for (let i = 0; i < n; ++i) {
+          let e = 0;
+          if (i % cols + 1 < cols) e = f(e + world.springForce(i, i + 1, rest));
+          if (i + cols < n) e = f(e + world.springForce(i, i + cols, rest));
+          h = hashFloat(e, h);
+        }
+      for (const c of [0, cols / 2, cols - 1]) place(n - cols + c);
+    }
+    return hex(fnv1a(particleBytes(world, n), h));
+  } finally {
+    world.free();
+  }
+}
+
+// kernel_exactness's rules_hash: the cloth with its top row held still and
+// its last particle held moving, as a pointer drags it, a floor, a wall and a
+// ball, 300 steps of four passes with the rules; hashes every pass's error and
+// the particles at the end.
+export function rulesHash(kernel) {
+  const { world } = clothWorld(kernel, { holds: COLS + 1, planes: 2, circles: 1 });
+  try {
+    const p = world.particles;
+    const hold = (k, particle, x, y, still) => {
+      world.holdParticles[4 * k] = particle, world.holdParticles[4 * k + 3] = still;
+      world.holdPositions[4 * k + 1] = x, world.holdPositions[4 * k + 2] = y;
+    };
+    for (let c = 0; c < COLS; ++c) hold(c, c, p[6 * c], p[6 * c + 1], 1);
+    world.holdCount = COLS + 1;
+    world.planes.set([0, 1, -20, -0.8, -0.6, -24]);
+    world.planeCount = 2;
+    world.circles.set([17, -12, 6]);
+    world.circleCount = 1;
+    let h = fnv1a([]), prevDt = 0;
+    for (let s = 0; s < 300; ++s) {
+      hold(COLS, N - 1, f(30 - mul(s, 0.1)), f(-30 + mul(s % 100, 0.05)), 0);
+      for (let i = 0; i < N; ++i) p[6 * i + 5] -= f(9.81);
+      prevDt = world.step(f(1 / 60), prevDt);
+      for (let pass = 0; pass < 4; ++pass) h = hashFloat(world.springPasses(1), h);
+    }
+    return hex(fnv1a(particleBytes(world, N), h));
+  } finally {
+    world.free();
+  }
+}
