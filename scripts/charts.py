@@ -12,6 +12,7 @@ Reads, from BENCH_DIR:
   web-portable.json  the same, portable build
   javascript.json    optional: the springs written in JavaScript, same layout as
                      the web files ("ns a spring: cloth loop"); drawn when present
+  npm.json           optional: the npm package's bench (records of name and ns)
 
 A required file or figure that is missing stops the script with a message
 naming it and status 1, before any chart is written: a chart must not
@@ -110,7 +111,14 @@ def horizontal_bars(rows, xlabel, title, machine, path, note=None):
     finish(fig, ax, title, machine, path, note)
 
 
-def springs_chart(native, figures, simd, portable, js, machine, path):
+def npm_ns(npm, name):
+    for record in npm.get("records", []):
+        if record.get("name") == name and "ns_per_spring" in record:
+            return record["ns_per_spring"]
+    raise Missing(f"npm.json has no figure '{name}': run make bench again")
+
+
+def springs_chart(native, figures, simd, portable, js, npm, machine, path):
     loop = benchmark_ns(native, "cloth_springs_loop/")
     native_pass = benchmark_ns(native, "cloth_springs_pass/")
     two = figure(figures, "threads, ns a spring: cloth 256x256, 2 threads", "figures.json")
@@ -134,8 +142,12 @@ def springs_chart(native, figures, simd, portable, js, machine, path):
              ("WebAssembly portable: spring_pass", portable_pass, WEB,
               times(portable_pass, wasm_loop, "the SIMD128 build's loop"))]
     if js is not None:
-        v = figure(js, "ns a spring: cloth loop", "javascript.json")
+        v = js_loop = figure(js, "ns a spring: cloth loop", "javascript.json")
         rows.append(("JavaScript: springs one by one", v, JS, f"{v:.2f} ns"))
+    if npm is not None:
+        v = npm_ns(npm, "npm simd128: package spring passes")
+        rows.append(("JavaScript: the npm package's passes", v, JS,
+                     times(v, js_loop, "plain JavaScript") if js is not None else f"{v:.2f} ns"))
     floor = benchmark_ns(native, "cloth_springs_floor/")
     rows.append(("floor: the same bytes, no arithmetic", floor, FLOOR, f"{floor:.2f} ns"))
     horizontal_bars(rows, "ns a spring (shorter is faster)", f"Springs: {CLOTH}", machine, path,
@@ -208,10 +220,11 @@ def main(argv):
         simd = load(bench_dir, "web-simd128.json")
         portable = load(bench_dir, "web-portable.json")
         js = load(bench_dir, "javascript.json", required=False)
+        npm = load(bench_dir, "npm.json", required=False)
         machine = machine_line(figures, native)
         # Everything drawn to memory first: a missing figure leaves the old charts as they were.
         os.makedirs(out_dir, exist_ok=True)
-        charts = [("springs.svg", lambda p: springs_chart(native, figures, simd, portable, js, machine, p)),
+        charts = [("springs.svg", lambda p: springs_chart(native, figures, simd, portable, js, npm, machine, p)),
                   ("threads.svg", lambda p: threads_chart(figures, machine, p)),
                   ("cloth-60hz.svg", lambda p: cloth_chart(figures, machine, p)),
                   ("step.svg", lambda p: step_chart(native, simd, machine, p))]
