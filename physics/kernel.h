@@ -350,7 +350,8 @@ inline TCRules rules_or_none(const TCRules* rules) { return rules ? *rules : TCR
 bool holds_within(const TCRules& rules, unsigned particle_count);
 // The particle count the schedule was made with, or `otherwise` for a schedule that is not followed.
 unsigned schedule_particle_count(const unsigned* schedule, unsigned spring_count, unsigned otherwise);
-// Every particle's rules, in the order of the header's reference.
-void apply_rules_everywhere(RuleShapes shapes, TCVerlet* particles, unsigned particle_count, const TCRules& rules);
+// spring_pass_rules with the given group and shape code.
+float pass_rules(SpringGroupsFn groups, RuleShapes shapes, TCVerlet* particles, const TCSpring* springs,
+                 unsigned spring_count, const unsigned* schedule, unsigned particle_count, const TCRules* rules);
 
 #endif

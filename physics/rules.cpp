@@ -40,13 +40,16 @@ unsigned schedule_particle_count(const unsigned* schedule, unsigned spring_count
     return schedule[0] == spring_count ? schedule[plain_schedule_runs_words(spring_count)] : otherwise;
 }
 
+namespace {
+
+// Every particle's rules, in the order of the header's reference.
 void apply_rules_everywhere(RuleShapes shapes, TCVerlet* particles, unsigned particle_count, const TCRules& rules) {
     if (rules.plane_count != 0 || rules.circle_count != 0) shapes.range(particles, 0, particle_count, rules);
     // Each particle's holds come after its shapes and in the holds' order: one pass over them keeps both.
     for (unsigned k = 0; k < rules.hold_count; ++k) hold_put(particles[rules.holds[k].particle], rules.holds[k]);
 }
 
-namespace {
+}  // namespace
 
 float pass_rules(SpringGroupsFn groups, RuleShapes shapes, TCVerlet* particles, const TCSpring* springs,
                  unsigned spring_count, const unsigned* schedule, unsigned particle_count, const TCRules* rules) {
@@ -58,8 +61,6 @@ float pass_rules(SpringGroupsFn groups, RuleShapes shapes, TCVerlet* particles, 
     apply_rules_everywhere(shapes, particles, particle_count, r);
     return largest;
 }
-
-}  // namespace
 
 float spring_pass_rules_path(int path, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                              const unsigned* schedule, unsigned particle_count, const TCRules* rules) {

@@ -46,9 +46,6 @@ inline v128_t shapes_simd128(v128_t& X, v128_t& Y, const TCRules& r) {
     return moved;
 }
 
-}  // namespace
-
-namespace {
 
 template <class At>
 void shapes_over_simd128(TCVerlet* p, unsigned count, At at, const TCRules& r) {

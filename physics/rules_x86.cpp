@@ -60,10 +60,6 @@ inline __m128 shapes_sse2(__m128& X, __m128& Y, const TCRules& r) {
 inline void store_pair_low(TCVerlet* p, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(&p->x), v); }
 inline void store_pair_high(TCVerlet* p, __m128 v) { _mm_storeh_pi(reinterpret_cast<__m64*>(&p->x), v); }
 
-}  // namespace
-
-namespace {
-
 // Planes and circles on `count` particles, the k-th at p + at(k).
 template <class At>
 void shapes_over_sse2(TCVerlet* p, unsigned count, At at, const TCRules& r) {

@@ -261,12 +261,9 @@ float pass_part_rules(SpringGroupsFn groups, RuleShapes shapes, TCVerlet* partic
     if (schedule_particle_count(schedule, spring_count, particle_count) != particle_count ||
         !holds_within(r, particle_count))
         return -1.0f;
-    if (!followed(schedule, spring_count)) {
-        if (part != 0) return 0.0f;
-        const float largest = run_schedule(groups, particles, springs, spring_count, &kRefused);
-        apply_rules_everywhere(shapes, particles, particle_count, r);
-        return largest;
-    }
+    if (!followed(schedule, spring_count))
+        return part == 0 ? pass_rules(groups, shapes, particles, springs, spring_count, &kRefused, particle_count, rules)
+                         : 0.0f;
     const unsigned parts = schedule[2];
     if (part >= parts) return 0.0f;
     uint64_t sorted[kSortedHolds];
