@@ -284,3 +284,94 @@ float spring_pass_rules(TCVerlet* particles, const TCSpring* springs, unsigned s
 float spring_pass_part_rules(TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                              const unsigned* schedule, unsigned particle_count, unsigned part, unsigned* sync,
                              const TCRules* rules);
+
+// ---- Torn springs ----
+// A spring whose rest_length is NaN is broken: every pass (spring_pass,
+// spring_pass_part, with or without rules, on any path and part) moves
+// nothing for it and leaves it out of the largest error, so a pass whose
+// springs are all broken returns 0. A broken spring keeps its place in the
+// schedule: tearing needs no new schedule. (spring_force itself leaves both
+// particles where they are for a NaN rest length and returns NaN.)
+
+// Breaks every spring stretched past `ratio` times its rest length:
+//   for (i = 0; i < spring_count; ++i)
+//       if (clen(a.x, a.y, b.x, b.y) > ratio * springs[i].rest_length)   // the product rounded to float
+//           springs[i].rest_length = NaN;
+// with a and b the particles springs[i] names, which must lie within the
+// array, as for spring_force. Returns how many it broke (springs already
+// broken stay so and are not counted again). A spring of rest length 0 or
+// less breaks as soon as its ends are apart. A ratio that is NaN, infinite,
+// 0 or negative breaks nothing and returns kSpringTearRefused.
+constexpr unsigned kSpringTearRefused = 0xFFFFFFFFu;
+unsigned spring_tear(const TCVerlet* particles, TCSpring* springs, unsigned spring_count, float ratio);
+
+// ---- Particles that collide with each other ----
+// Each particle may have a radius: radii[i], one float a particle in an array
+// of the caller's beside the particles. A radius that is NaN, infinite, 0 or
+// negative never collides (a cloth's particles that should not touch the
+// balls, say). particle_collide pushes every two overlapping particles apart
+// once, all at the same time (a Jacobi step: no particle's result depends on
+// the order the particles are visited in). The particles end up exactly as after
+//   read every position as it is before the call; then for each particle i:
+//     sx = sy = 0; n = 0
+//     for each other particle j, in increasing j:
+//       a = min(i, j); b = max(i, j)
+//       reach = radii[a] + radii[b]
+//       len = clen(p[a].x, p[a].y, p[b].x, p[b].y)
+//       if radii[a] and radii[b] are both finite and above 0, and 0 < len < reach:
+//         half = (reach - len) / 2
+//         mx = ((p[b].x - p[a].x) / len) * half
+//         my = ((p[b].y - p[a].y) / len) * half
+//         if i == a: sx = sx - mx; sy = sy - my
+//         else:      sx = sx + mx; sy = sy + my
+//         n = n + 1
+//     if n > 0: x = p[i].x + sx / n; y = p[i].y + sy / n   (n as a float)
+//               p[i].x, p[i].y = x, y, only if both are finite
+// every operation rounded to float as written, no multiply fused with an add.
+// old_x, old_y and the accelerations do not change, so the next step turns
+// the push into speed, as for springs. Coincident particles (len 0) have no
+// direction and do not push each other; NaN and infinite positions never
+// collide and never move another particle. Candidates are found with a grid,
+// not by trying every pair, so a pass costs about as much as its contacts;
+// radii so large that every particle is in reach of every other (1e30 among
+// particles a few units apart) still give these bits, but take time
+// quadratic in the count.
+//
+// With springs: a cloth whose radius is under half its shortest rest length
+// never fights its own springs (neighbours are never in reach). In a frame,
+// step the particles, collide, then run the spring passes with the rules, so
+// that holds, floors and balls have the last word:
+//   prev_dt = update_physics(dt, prev_dt, particles, count);
+//   particle_collide(particles, count, radii, work.data());
+//   for each pass: spring_pass_rules(particles, springs, spring_count, schedule, count, &rules);
+
+// How many unsigned words of work memory particle_collide needs for this many
+// particles (one or two parts share it alike); 0 when the count is too large
+// (above about 400 million particles), which particle_collide refuses.
+unsigned particle_collide_words(unsigned particle_count);
+
+// Pushes overlapping particles apart once, as above. `work` is the caller's
+// memory of particle_collide_words(particle_count) words; nothing needs to
+// be kept in it between calls. Returns the largest overlap found before the
+// move, reach - len over the pairs that pushed (0 for none; infinite when two
+// radii add up past the largest float), or -1, touching nothing, when
+// refused: a null radii or work, or a count particle_collide_words refuses.
+// Counts 0 and 1 return 0 and touch nothing.
+float particle_collide(TCVerlet* particles, unsigned particle_count, const float* radii, unsigned* work);
+
+// Part `part` of `parts` (1 to 64) of one particle_collide, each on its own
+// thread, all at the same time, with the same arguments: the same particles,
+// radii, work memory, part count and sync memory. When all have returned, the
+// particles are exactly as after one particle_collide. The parts wait for one
+// another inside (no part writes a position before every part has read the
+// old ones), so the caller does nothing between calls; as with spring parts,
+// it reads or changes the particles and radii only when all parts have
+// returned. The sync memory is the caller's, spring_sync_words(parts) words
+// set by spring_sync_reset(sync, parts) before the first call, and serves
+// these collisions alone (not a spring schedule's parts as well). Returns the
+// largest overlap among the part's particles: the largest of the parts'
+// returns is the call's. Refused as particle_collide is, and for 0 or more
+// than 64 parts or a null sync, by every part alike (-1, nothing touched);
+// a part at or past `parts` returns 0 at once.
+float particle_collide_part(TCVerlet* particles, unsigned particle_count, const float* radii, unsigned* work,
+                            unsigned part, unsigned parts, unsigned* sync);
