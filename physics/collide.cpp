@@ -49,10 +49,11 @@ unsigned bucket_of(int64_t cx, int64_t cy, unsigned bits) {
     return unsigned((h ^ (h >> 29)) * 0xBF58476D1CE4E5B9ull >> (64 - bits));
 }
 
-// A dense grid's column or row of a coordinate.
+// A dense grid's column or row of a coordinate, past the border: v is at
+// least min, so the product is at least 0 and truncation is its floor.
 unsigned dense_coordinate(float v, double min, double inverse, unsigned size) {
-    const double u = std::floor((double(v) - min) * inverse);
-    return u <= 0.0 ? 0u : u >= double(size - 1) ? size - 1 : unsigned(u);
+    const double u = (double(v) - min) * inverse;
+    return 1 + (u < double(size - 3) ? unsigned(u) : size - 3);
 }
 
 unsigned cell_of(const CollideGrid& g, float x, float y) {
@@ -98,12 +99,13 @@ CollideGrid collide_plan(unsigned* work, unsigned n, const CollideStats& all) {
     double cell = kCellPerRadius * double(all.largest_radius);
     const double span_x = double(all.max_x) - double(all.min_x), span_y = double(all.max_y) - double(all.min_y);
     const double budget = kCellsPerParticle * double(n) + 64.0;
-    double cols = dense_size(span_x, 1.0 / cell), rows = dense_size(span_y, 1.0 / cell);
+    // A border of empty cells around the grid: every cell has eight neighbours.
+    double cols = dense_size(span_x, 1.0 / cell) + 2, rows = dense_size(span_y, 1.0 / cell) + 2;
     if (cols * rows > budget) {
         // Wider cells, when a little widening fits the extent into the budget.
         const double widen = std::sqrt(cols * rows / budget);
         if (widen <= kMostWidening) {
-            for (cell *= widen; (cols = dense_size(span_x, 1.0 / cell)) * (rows = dense_size(span_y, 1.0 / cell)) > budget;)
+            for (cell *= widen; (cols = dense_size(span_x, 1.0 / cell) + 2) * (rows = dense_size(span_y, 1.0 / cell) + 2) > budget;)
                 cell *= 1.0625;
         }
     }
@@ -124,60 +126,41 @@ void collide_keys(CollideGrid& g, const TCVerlet* p, const float* radii, unsigne
     for (unsigned i = first; i < end; ++i) g.keys[i] = may_collide(p[i], radii[i]) ? cell_of(g, p[i].x, p[i].y) : kCollideNone;
 }
 
+// Each cell's start is left at its end (an inclusive sum): the scatter fills
+// cells from their ends, backwards, and leaves each at its start.
 unsigned collide_count(CollideGrid& g, unsigned n, unsigned first, unsigned end) {
     std::fill(g.starts + first, g.starts + end, 0u);
+    unsigned before = 0;
     for (unsigned i = 0; i < n; ++i) {
         const unsigned k = g.keys[i];
+        before += k < first;
         if (k - first < end - first) ++g.starts[k];
     }
     unsigned total = 0;
-    for (unsigned c = first; c < end; ++c) {
-        const unsigned count = g.starts[c];
-        g.starts[c] = total;
-        total += count;
-    }
-    return total;
+    for (unsigned c = first; c < end; ++c) g.starts[c] = total += g.starts[c];
+    return before;
 }
 
 void collide_scatter(CollideGrid& g, const TCVerlet* p, const float* radii, unsigned n, unsigned first, unsigned end,
                      unsigned offset) {
-    for (unsigned c = first; c < end; ++c) g.starts[c] += offset;
-    // starts[c] walks to the end of cell c as it fills, then takes the place
-    // of the next cell's start, which is put back from the one before.
-    for (unsigned i = 0; i < n; ++i) {
+    if (offset != 0)
+        for (unsigned c = first; c < end; ++c) g.starts[c] += offset;
+    // Backwards, so that each cell holds its particles in increasing index.
+    for (unsigned i = n; i-- > 0;) {
         const unsigned k = g.keys[i];
         if (k - first >= end - first) continue;
-        const unsigned s = g.starts[k]++;
+        const unsigned s = --g.starts[k];
         g.xs[s] = p[i].x, g.ys[s] = p[i].y, g.rs[s] = radii[i], g.ids[s] = i;
     }
-    for (unsigned c = end; c-- > first + 1;) g.starts[c] = g.starts[c - 1];
-    if (first < end) g.starts[first] = offset;
     if (end == g.cells) {
         g.starts[g.cells] = g.count;
         for (unsigned k = g.count; k < g.count + kCollidePad; ++k) g.xs[k] = g.ys[k] = g.rs[k] = 0.0f, g.ids[k] = 0;
     }
 }
 
-unsigned collide_runs(const CollideGrid& g, unsigned cell, float x, float y, bool cells, unsigned* begin,
-                      unsigned* end) {
-    unsigned runs = 0;
-    if (g.dense) {
-        const unsigned row = cell / g.cols, col = cell % g.cols;
-        const unsigned left = col > 0 ? col - 1 : 0, right = col + 1 < g.cols ? col + 1 : col;
-        for (unsigned r = row > 0 ? row - 1 : 0; r <= row + 1 && r < g.rows; ++r) {
-            const unsigned base = r * g.cols;
-            if (!cells) {
-                begin[runs] = g.starts[base + left], end[runs] = g.starts[base + right + 1];
-                runs += begin[runs] < end[runs];
-                continue;
-            }
-            for (unsigned c = base + left; c <= base + right; ++c)
-                begin[runs] = g.starts[c], end[runs] = g.starts[c + 1], runs += begin[runs] < end[runs];
-        }
-        return runs;
-    }
+unsigned collide_hashed_runs(const CollideGrid& g, float x, float y, unsigned* begin, unsigned* end) {
     const int64_t cx = hashed_coordinate(x, g.inverse), cy = hashed_coordinate(y, g.inverse);
-    unsigned seen[9], buckets = 0;
+    unsigned seen[9], buckets = 0, runs = 0;
     for (int64_t dy = -1; dy <= 1; ++dy)
         for (int64_t dx = -1; dx <= 1; ++dx) {
             const unsigned b = bucket_of(cx + dx, cy + dy, g.bits);
@@ -193,28 +176,16 @@ unsigned collide_cell_of(const CollideGrid& g, unsigned s) {
     return unsigned(std::upper_bound(g.starts, g.starts + g.cells + 1, s) - g.starts) - 1;
 }
 
-float collide_finish(const Contacts& c, unsigned count, float x, float y, TCVerlet& p) {
-    if (count == 0) return 0.0f;
-    // In increasing index: an insertion sort, since a particle has a handful.
-    unsigned order[kContactCapacity];
-    float largest = 0.0f;
-    for (unsigned k = 0; k < count; ++k) {
-        unsigned at = k;
-        for (; at > 0 && c.j[order[at - 1]] > c.j[k]; --at) order[at] = order[at - 1];
-        order[at] = k;
-        largest = std::max(largest, c.overlap[k]);
-    }
-    float sx = 0.0f, sy = 0.0f;
-    for (unsigned k = 0; k < count; ++k) sx = sx - c.dx[order[k]], sy = sy - c.dy[order[k]];
-    const float nx = x + sx / float(count), ny = y + sy / float(count);
-    if (std::isfinite(nx) && std::isfinite(ny)) p.x = nx, p.y = ny;
-    return largest;
-}
-
 float collide_merged(const CollideGrid& g, unsigned cell, unsigned s, TCVerlet& p) {
-    unsigned at[9], end[9];
+    // The runs of single cells, each in increasing index.
+    unsigned at[9], end[9], lists = 0;
     const float x = g.xs[s], y = g.ys[s], r = g.rs[s];
-    const unsigned lists = collide_runs(g, cell, x, y, true, at, end);
+    if (g.dense) {
+        for (const unsigned row : {cell - g.cols, cell, cell + g.cols})
+            for (unsigned c = row - 1; c <= row + 1; ++c) at[lists] = g.starts[c], end[lists] = g.starts[c + 1], ++lists;
+    } else {
+        lists = collide_hashed_runs(g, x, y, at, end);
+    }
     float sx = 0.0f, sy = 0.0f, largest = 0.0f;
     unsigned contacts = 0;
     for (;;) {
@@ -225,9 +196,9 @@ float collide_merged(const CollideGrid& g, unsigned cell, unsigned s, TCVerlet& 
         const unsigned k = at[from]++;
         const float len = approx_len(x, y, g.xs[k], g.ys[k]), reach = g.rs[k] + r;
         if (!(0.0f < len && len < reach)) continue;  // itself too: len 0
-        const float half = (reach - len) / 2;
-        sx = sx - contact_move(g.xs[k] - x, len, half), sy = sy - contact_move(g.ys[k] - y, len, half);
-        largest = std::max(largest, reach - len);
+        const float overlap = reach - len;
+        sx = sx - contact_move(g.xs[k] - x, len, overlap), sy = sy - contact_move(g.ys[k] - y, len, overlap);
+        largest = std::max(largest, overlap);
         ++contacts;
     }
     const float nx = x + sx / float(contacts), ny = y + sy / float(contacts);
@@ -235,21 +206,32 @@ float collide_merged(const CollideGrid& g, unsigned cell, unsigned s, TCVerlet& 
     return largest;
 }
 
+namespace {
+
 // The portable path: candidates one at a time.
-float collide_range_scalar(const CollideGrid& g, TCVerlet* particles, unsigned first, unsigned end) {
-    auto find = [](const CollideGrid& g, unsigned begin, unsigned stop, float x, float y, float r, Contacts& c,
-                   unsigned count) {
+struct FindScalar {
+    float x, y, r;
+    void particle(float px, float py, float pr) { x = px, y = py, r = pr; }
+    unsigned find(const CollideGrid& g, unsigned begin, unsigned stop, Contacts& c, unsigned count) const {
         for (unsigned k = begin; k < stop; ++k) {
             const float len = approx_len(x, y, g.xs[k], g.ys[k]), reach = g.rs[k] + r;
             if (!(0.0f < len && len < reach)) continue;
-            const float half = (reach - len) / 2;
-            c.j[count] = g.ids[k], c.overlap[count] = reach - len;
-            c.dx[count] = contact_move(g.xs[k] - x, len, half), c.dy[count] = contact_move(g.ys[k] - y, len, half);
+            c.j[count] = g.ids[k], c.to_x[count] = g.xs[k] - x, c.to_y[count] = g.ys[k] - y;
+            c.len[count] = len, c.overlap[count] = reach - len;
             if (++count > kContactCapacity) break;
         }
         return count;
-    };
-    return collide_range(g, particles, first, end, find);
+    }
+    void moves(Contacts& c, unsigned count) const {
+        for (unsigned k = 0; k < count; ++k)
+            c.to_x[k] = contact_move(c.to_x[k], c.len[k], c.overlap[k]), c.to_y[k] = contact_move(c.to_y[k], c.len[k], c.overlap[k]);
+    }
+};
+
+}  // namespace
+
+float collide_range_scalar(const CollideGrid& g, TCVerlet* particles, unsigned first, unsigned end) {
+    return collide_range(g, particles, first, end, FindScalar{});
 }
 
 CollideRangeFn collide_range_for(int path) {
@@ -281,8 +263,14 @@ float collide_all(CollideRangeFn range, TCVerlet* particles, unsigned n, const f
     const CollideStats all = collide_stats(particles, radii, 0, n);
     if (all.count < 2) return 0.0f;
     CollideGrid g = collide_plan(work, n, all);
-    collide_keys(g, particles, radii, 0, n);
-    collide_count(g, n, 0, g.cells);
+    // Every cell is this thread's: each particle's cell counted as it is found.
+    std::fill(g.starts, g.starts + g.cells, 0u);
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned k = may_collide(particles[i], radii[i]) ? cell_of(g, particles[i].x, particles[i].y) : kCollideNone;
+        g.keys[i] = k;
+        if (k != kCollideNone) ++g.starts[k];
+    }
+    for (unsigned c = 1; c < g.cells; ++c) g.starts[c] += g.starts[c - 1];
     collide_scatter(g, particles, radii, n, 0, g.cells, 0);
     return range(g, particles, 0, g.count);
 }

@@ -31,6 +31,7 @@
 #ifndef PENSHELL_PHYSICS_COLLIDE_H
 #define PENSHELL_PHYSICS_COLLIDE_H
 
+#include <algorithm>
 #include <cstdint>
 
 constexpr unsigned kCollideNone = 0xFFFFFFFFu;
@@ -51,7 +52,7 @@ struct CollideGrid {
     bool dense;
     double inverse;       // 1 / the cell's width
     double min_x, min_y;  // dense: the grid's corner
-    unsigned cols, rows;  // dense
+    unsigned cols, rows;  // dense, with a border of empty cells all around
     unsigned bits;        // hashed: 2^bits buckets
     unsigned cells;       // cols * rows, or 2^bits
     unsigned* starts;     // cells + 1: where each cell's particles start in the sorted arrays
@@ -71,8 +72,9 @@ CollideStats collide_stats(const TCVerlet* particles, const float* radii, unsign
 CollideStats collide_merge(const CollideStats& a, const CollideStats& b);
 CollideGrid collide_plan(unsigned* work, unsigned n, const CollideStats& all);
 void collide_keys(CollideGrid& g, const TCVerlet* particles, const float* radii, unsigned first, unsigned end);
-// Counts cells [first, end) into starts, each its start counted from the
-// range's first; returns how many particles the range holds.
+// Counts cells [first, end) into starts, each its end counted from the
+// range's first; returns how many particles the cells before the range hold,
+// where the range starts in the sorted arrays.
 unsigned collide_count(CollideGrid& g, unsigned n, unsigned first, unsigned end);
 // Copies the particles of cells [first, end) into the sorted arrays from
 // `offset` (where the range starts) and leaves starts[c] at each cell's start;
@@ -82,42 +84,62 @@ void collide_scatter(CollideGrid& g, const TCVerlet* particles, const float* rad
 
 // ---- One particle's contacts ----
 
-// Contacts found but not yet summed, in the order found. Vector code stores
-// whole registers: room past the capacity for one more.
+// Contacts found but not yet summed, in the order found: the other
+// particle, the way to it (p[j] - p[i]), clen and the overlap (reach - len);
+// then `moves` turns the way into the move in place. Vector code stores whole
+// registers: room past the capacity for one more.
 constexpr unsigned kContactCapacity = 64;
 struct Contacts {
     unsigned j[kContactCapacity + 16];
-    float dx[kContactCapacity + 16], dy[kContactCapacity + 16];
-    float overlap[kContactCapacity + 16];
+    float to_x[kContactCapacity + 16], to_y[kContactCapacity + 16];
+    float len[kContactCapacity + 16], overlap[kContactCapacity + 16];
 };
 
 // The reference's move of particle i by particle j, as i sums it: the
 // reference subtracts ((p[b] - p[a]) / len) * half when i is a and adds it
 // when i is b; (p[a] - p[b]) is exactly -(p[b] - p[a]), so both are
 // sx - ((p[j] - p[i]) / len) * half, to the bit (a zero's sign aside, which no
-// sum starting from +0 can see).
-inline float contact_move(float to_j, float len, float half) { return pinned((to_j / len) * half); }
+// sum starting from +0 can see). Half the overlap is taken as a product by
+// 0.5, which gives the bits of dividing by 2 for every float.
+inline float contact_move(float to_j, float len, float overlap) { return pinned((to_j / len) * (overlap * 0.5f)); }
 
-// Where particle s's candidates lie: up to nine runs [begin, end) of the
-// sorted arrays. Dense: three rows of three cells each (`cells`: nine runs,
-// one a cell, each in increasing index); hashed: the distinct buckets of the
-// nine neighbouring cells.
-unsigned collide_runs(const CollideGrid& g, unsigned cell, float x, float y, bool cells, unsigned* begin,
-                      unsigned* end);
 // The cell holding sorted position s.
 unsigned collide_cell_of(const CollideGrid& g, unsigned s);
-// The sum in increasing index of `count` contacts, and particle p moved by
-// it when the result is finite; returns their largest overlap.
-float collide_finish(const Contacts& c, unsigned count, float x, float y, TCVerlet& p);
+// Where a hashed grid's candidates of (x, y) lie: the distinct buckets of the
+// nine neighbouring cells, each a run [begin, end) of the sorted arrays.
+unsigned collide_hashed_runs(const CollideGrid& g, float x, float y, unsigned* begin, unsigned* end);
+// Sums `count` contacts (their moves made) in increasing index and moves
+// particle p by them when the result is finite; returns their largest overlap.
+__attribute__((always_inline)) inline float collide_sum(const Contacts& c, unsigned count, float x, float y,
+                                                        TCVerlet& p) {
+    // The contacts mostly come in order (the runs' cells are in order, each
+    // cell's particles too): then they are summed as they are, and otherwise
+    // through an insertion sort of their places.
+    float largest = c.overlap[0];
+    bool in_order = true;
+    for (unsigned k = 1; k < count; ++k) in_order &= c.j[k - 1] < c.j[k], largest = std::max(largest, c.overlap[k]);
+    float sx = 0.0f, sy = 0.0f;
+    if (in_order) {
+        for (unsigned k = 0; k < count; ++k) sx = sx - c.to_x[k], sy = sy - c.to_y[k];
+    } else {
+        unsigned order[kContactCapacity];
+        for (unsigned k = 0; k < count; ++k) {
+            unsigned at = k;
+            for (; at > 0 && c.j[order[at - 1]] > c.j[k]; --at) order[at] = order[at - 1];
+            order[at] = k;
+        }
+        for (unsigned k = 0; k < count; ++k) sx = sx - c.to_x[order[k]], sy = sy - c.to_y[order[k]];
+    }
+    const float nx = x + sx / float(count), ny = y + sy / float(count);
+    if (std::isfinite(nx) && std::isfinite(ny)) p.x = nx, p.y = ny;
+    return largest;
+}
 // A particle with more contacts than a Contacts holds: its cells merged in
 // increasing index, each contact summed as it comes.
 float collide_merged(const CollideGrid& g, unsigned cell, unsigned s, TCVerlet& p);
 
-// A processor path's contact finder: appends the contacts of (x, y, radius)
-// among sorted particles [begin, end) to c from `count`, and returns the new
-// count (past kContactCapacity: stopped, the particle is merged instead).
-// The contact code of all sorted particles [first, end) on one path; returns
-// the largest overlap.
+// The contact code of sorted particles [first, end) on one path; returns the
+// largest overlap. Each path is collide_range with a finder of its own.
 typedef float (*CollideRangeFn)(const CollideGrid& g, TCVerlet* particles, unsigned first, unsigned end);
 float collide_range_scalar(const CollideGrid& g, TCVerlet* particles, unsigned first, unsigned end);
 #if PHYSICS_X86
@@ -130,30 +152,51 @@ float collide_range_simd128(const CollideGrid& g, TCVerlet* particles, unsigned 
 #endif
 CollideRangeFn collide_range_for(int path);
 
-// The loop of every path: each sorted particle's runs handed to `find`
-// (a path's finder: see CollideRangeFn), then summed in order.
-// Inlined always, so that a path's finder inlines into the path's own
-// function, which carries its target (a finder cannot inline into code
-// compiled for less).
+// The loop of every path. A finder has
+//   void particle(x, y, r): the particle whose contacts are found next;
+//   unsigned find(g, begin, end, c, count): appends its contacts among
+//     sorted particles [begin, end) to c from `count` and returns the new
+//     count (past kContactCapacity: stopped there);
+//   void moves(c, count): each contact's move from its way, length and
+//     overlap, and ready for the next particle.
+// A dense grid's three row runs of a cell are at fixed offsets in starts
+// (the border spares every test); a particle with more contacts than a
+// Contacts holds is merged instead. Inlined always, so that the finder
+// inlines into the path's own function, which carries its target (a finder
+// cannot inline into code compiled for less).
 template <class Find>
-__attribute__((always_inline)) inline float collide_range(const CollideGrid& g, TCVerlet* particles, unsigned first, unsigned end, Find find) {
+__attribute__((always_inline)) inline float collide_range(const CollideGrid& g, TCVerlet* particles, unsigned first,
+                                                          unsigned end, Find find) {
     float largest = 0.0f;
     if (first >= end) return largest;
     Contacts c;
-    unsigned cell = collide_cell_of(g, first), begin[9], stop[9], runs = 0;
-    bool runs_known = false;
+    unsigned cell = collide_cell_of(g, first), begin[9], stop[9];
+    const unsigned* row[3] = {};
     for (unsigned s = first; s < end; ++s) {
-        if (g.starts[cell + 1] <= s) {
-            while (g.starts[cell + 1] <= s) ++cell;
-            runs_known = false;
-        }
         const float x = g.xs[s], y = g.ys[s], r = g.rs[s];
-        // A dense cell's particles share their runs; hashed ones may not (two cells, one bucket).
-        if (!runs_known || !g.dense) runs = collide_runs(g, cell, x, y, false, begin, stop), runs_known = true;
         unsigned count = 0;
-        for (unsigned k = 0; k < runs && count <= kContactCapacity; ++k) count = find(g, begin[k], stop[k], x, y, r, c, count);
+        find.particle(x, y, r);
+        if (g.dense) {
+            if (g.starts[cell + 1] <= s) {
+                while (g.starts[cell + 1] <= s) ++cell;
+                row[0] = g.starts + (cell - g.cols), row[1] = g.starts + cell, row[2] = g.starts + (cell + g.cols);
+            } else if (!row[1]) {
+                row[0] = g.starts + (cell - g.cols), row[1] = g.starts + cell, row[2] = g.starts + (cell + g.cols);
+            }
+            count = find.find(g, row[0][-1], row[0][2], c, count);
+            count = find.find(g, row[1][-1], row[1][2], c, count);
+            if (count <= kContactCapacity) count = find.find(g, row[2][-1], row[2][2], c, count);
+        } else {
+            while (g.starts[cell + 1] <= s) ++cell;
+            // By particle: two cells may share a bucket.
+            const unsigned runs = collide_hashed_runs(g, x, y, begin, stop);
+            for (unsigned k = 0; k < runs && count <= kContactCapacity; ++k)
+                count = find.find(g, begin[k], stop[k], c, count);
+        }
+        if (count == 0) continue;
+        find.moves(c, count);
         TCVerlet& p = particles[g.ids[s]];
-        const float e = count <= kContactCapacity ? collide_finish(c, count, x, y, p) : collide_merged(g, cell, s, p);
+        const float e = count <= kContactCapacity ? collide_sum(c, count, x, y, p) : collide_merged(g, cell, s, p);
         if (e > largest) largest = e;
     }
     return largest;

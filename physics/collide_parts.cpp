@@ -1,13 +1,17 @@
 // particle_collide_part: one part of a collision call on the caller's thread.
 // The parts split every phase of the grid (collide.h) into ranges and meet
-// between phases: five meetings a call, the last after every part has
-// written its positions, so that a part that returns and enters the next
-// call cannot overwrite the work memory another still reads.
+// between phases: after the stats, after the keys (each part then counts
+// and fills its own cells, having counted, in the same pass, the particles
+// of the cells before its own: where its cells start), after the scatter,
+// and last after every part has written its positions, so that a part that
+// returns and enters the next call cannot overwrite the work memory another
+// still reads. Every meeting is a chance, on a machine busy with other work,
+// that a part waits for another that has lost its core: they are kept few.
 //
 // Each part owns a cache line of the sync memory: the meetings it has
 // arrived at, counted over every call (modulo 2^32), which only it writes,
-// with release, and the others read with acquire; then what it tells the
-// others: its stats of the particles, and how many particles its cells hold.
+// with release, and the others read with acquire; then its stats of the
+// particles, which the others read after the first meeting.
 #include "kernel.h"
 #include "collide.h"
 
@@ -20,10 +24,10 @@
 namespace {
 
 constexpr unsigned kLineWords = 64 / sizeof(unsigned);
-constexpr unsigned kMeetings = 5;
-constexpr unsigned kStatsWord = 2, kTotalWord = 8;  // after the meeting count and spring_sync_reset's second word
+constexpr unsigned kMeetings = 4;
+constexpr unsigned kStatsWord = 2;  // after the meeting count and spring_sync_reset's second word
 
-static_assert(sizeof(CollideStats) <= (kTotalWord - kStatsWord) * sizeof(unsigned), "the stats fit a part's line");
+static_assert(sizeof(CollideStats) <= (kLineWords - kStatsWord) * sizeof(unsigned), "the stats fit a part's line");
 
 // Part p's line; the caller's memory is rounded up to a line, as for spring parts.
 unsigned* line_of(unsigned* sync, unsigned p) {
@@ -122,10 +126,7 @@ float collide_part(CollideRangeFn range, TCVerlet* particles, unsigned n, const 
     collide_keys(g, particles, radii, share(n, part, parts), share(n, part + 1, parts));
     m.next();
     const unsigned first_cell = share(g.cells, part, parts), end_cell = share(g.cells, part + 1, parts);
-    line_of(sync, part)[kTotalWord] = collide_count(g, n, first_cell, end_cell);
-    m.next();
-    unsigned offset = 0;
-    for (unsigned q = 0; q < part; ++q) offset += line_of(sync, q)[kTotalWord];
+    const unsigned offset = collide_count(g, n, first_cell, end_cell);
     collide_scatter(g, particles, radii, n, first_cell, end_cell, offset);
     // Every particle copied: from here positions may change.
     m.next();

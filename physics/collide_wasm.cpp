@@ -33,12 +33,11 @@ struct PackTable {
 constexpr PackTable kPack;
 
 struct FindSimd128 {
-    unsigned operator()(const CollideGrid& g, unsigned begin, unsigned stop, float x, float y, float r, Contacts& c,
-                        unsigned count) const {
-        const v128_t vx = wasm_f32x4_splat(x), vy = wasm_f32x4_splat(y), vr = wasm_f32x4_splat(r);
+    v128_t vx, vy, vr;
+    void particle(float x, float y, float r) { vx = wasm_f32x4_splat(x), vy = wasm_f32x4_splat(y), vr = wasm_f32x4_splat(r); }
+    unsigned find(const CollideGrid& g, unsigned begin, unsigned stop, Contacts& c, unsigned count) const {
         const v128_t short_side = wasm_f32x4_splat(kClenShort), long_side = wasm_f32x4_splat(kClenLong);
-        const v128_t zero = wasm_f32x4_splat(0.0f), halves = wasm_f32x4_splat(0.5f);
-        const v128_t lanes = wasm_i32x4_make(0, 1, 2, 3);
+        const v128_t zero = wasm_f32x4_splat(0.0f), lanes = wasm_i32x4_make(0, 1, 2, 3);
         for (unsigned k = begin; k < stop; k += 4) {
             const v128_t to_x = wasm_f32x4_sub(wasm_v128_load(g.xs + k), vx);
             const v128_t to_y = wasm_f32x4_sub(wasm_v128_load(g.ys + k), vy);
@@ -50,18 +49,24 @@ struct FindSimd128 {
             const v128_t hit = wasm_v128_and(live, wasm_v128_and(wasm_f32x4_gt(len, zero), wasm_f32x4_lt(len, reach)));
             const unsigned mask = unsigned(wasm_i32x4_bitmask(hit));
             if (mask == 0) continue;
-            const v128_t overlap = wasm_f32x4_sub(reach, len), half = wasm_f32x4_mul(overlap, halves);
-            const v128_t dx = pinned(wasm_f32x4_mul(wasm_f32x4_div(to_x, len), half));
-            const v128_t dy = pinned(wasm_f32x4_mul(wasm_f32x4_div(to_y, len), half));
             const v128_t pack = wasm_v128_load(kPack.bytes[mask]);
             wasm_v128_store(c.j + count, wasm_i8x16_swizzle(wasm_v128_load(g.ids + k), pack));
-            wasm_v128_store(c.dx + count, wasm_i8x16_swizzle(dx, pack));
-            wasm_v128_store(c.dy + count, wasm_i8x16_swizzle(dy, pack));
-            wasm_v128_store(c.overlap + count, wasm_i8x16_swizzle(overlap, pack));
+            wasm_v128_store(c.to_x + count, wasm_i8x16_swizzle(to_x, pack));
+            wasm_v128_store(c.to_y + count, wasm_i8x16_swizzle(to_y, pack));
+            wasm_v128_store(c.len + count, wasm_i8x16_swizzle(len, pack));
+            wasm_v128_store(c.overlap + count, wasm_i8x16_swizzle(wasm_f32x4_sub(reach, len), pack));
             count += kPack.count[mask];
             if (count > kContactCapacity) break;
         }
         return count;
+    }
+    void moves(Contacts& c, unsigned count) const {
+        for (unsigned k = 0; k < count; k += 4) {
+            const v128_t len = wasm_v128_load(c.len + k);
+            const v128_t half = wasm_f32x4_mul(wasm_v128_load(c.overlap + k), wasm_f32x4_splat(0.5f));
+            wasm_v128_store(c.to_x + k, pinned(wasm_f32x4_mul(wasm_f32x4_div(wasm_v128_load(c.to_x + k), len), half)));
+            wasm_v128_store(c.to_y + k, pinned(wasm_f32x4_mul(wasm_f32x4_div(wasm_v128_load(c.to_y + k), len), half)));
+        }
     }
 };
 
