@@ -112,7 +112,7 @@ fuzz:
 	@scripts/setup.sh fuzz
 	@test -f $(FUZZ_BUILD)/CMakeCache.txt || cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DPENSHELL_FUZZ=ON -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
-	@cmake --build $(FUZZ_BUILD) --target fuzz_picture_text fuzz_gimp_header fuzz_springs -j $(JOBS)
+	@cmake --build $(FUZZ_BUILD) --target fuzz_picture_text fuzz_gimp_header fuzz_springs fuzz_collide -j $(JOBS)
 	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 soak:

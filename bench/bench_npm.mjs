@@ -1,7 +1,8 @@
 // The npm package under node against its yardsticks, each case once a round,
-// fastest round kept (as penshell_bench_web does): the package's spring passes
-// and step against the same arithmetic written in plain JavaScript over typed
-// arrays (Math.fround after every operation, so the bits match), and against
+// fastest round kept (as penshell_bench_web does): the package's spring passes,
+// step and collisions (make bench's three scenes) against the same arithmetic
+// written in plain JavaScript over typed arrays (Math.fround after every
+// operation, so the bits match; the collisions with the usual grid), and against
 // spring_pass looped in C++ in a module built with the package's own flags
 // (bench/bench_npm.cpp). Prints the ratios, and writes to JSON_DIR:
 //   npm.json         {machine, load, records: [{name, ns_per_spring or
@@ -158,6 +159,21 @@ async function cases(pkg, cpp, simd) {
   stepWorld.particleCount = STEP_PARTICLES;
   const jsStep = new Float32Array(stepStart.length), dt = f(1 / 60);
   const cloth = PASSES * springs, steps = STEP_REPEATS * STEP_PARTICLES;
+  const collisions = [];
+  for (const [k, scene] of ['pile', 'cloth', 'sparse'].entries()) {
+    const n = cpp.x.bench_make_collide(k);
+    const start = new Float32Array(cpp.memory.buffer, cpp.x.bench_collide_start(), n * 6).slice();
+    const radii = new Float32Array(cpp.memory.buffer, cpp.x.bench_collide_radii(), n).slice();
+    const balls = kernel.createWorld({ particles: n, collide: true });
+    balls.particleCount = n;
+    balls.radii.set(radii);
+    const plain = new Float32Array(start.length), work = {};
+    collisions.push(
+      { name: `package collide ${scene}`, per: 'particle', items: n, base: `package collide ${scene}`,
+        reset: () => balls.particles.set(start), run: () => balls.collide() },
+      { name: `plain JavaScript collide ${scene}`, per: 'particle', items: n, base: `package collide ${scene}`,
+        reset: () => plain.set(start), run: () => collideJs(plain, radii, n, work) });
+  }
   return [
     { name: 'package spring passes', per: 'spring', items: cloth,
       reset: () => world.particles.set(start), run: () => world.springPasses(PASSES) },
@@ -171,6 +187,7 @@ async function cases(pkg, cpp, simd) {
     { name: 'plain JavaScript step', per: 'particle', items: steps,
       reset: () => jsStep.set(stepStart),
       run: () => { for (let r = 0; r < STEP_REPEATS; ++r) stepJs(jsStep, STEP_PARTICLES, dt, dt); } },
+    ...collisions,
   ];
 }
 
@@ -197,7 +214,7 @@ if (process.argv[1] === fileURLToPath(import.meta.url)) {
   console.log(`\nnpm package under node: ${machine}; load ${os.loadavg()[0].toFixed(2)}`);
   console.log(`cloth ${SIDE}x${SIDE}, ${PASSES} passes; step ${STEP_PARTICLES} particles x ${STEP_REPEATS}; ` +
     `${rounds} rounds, fastest of each`);
-  const records = [], plain = { spring: Infinity, particle: Infinity };
+  const records = [], plain = { spring: Infinity, particle: Infinity, collide: {} };
   for (const [build, simd, file] of [['simd128', true, cppSimd], ['portable', false, cppPortable]]) {
     const list = await cases(pkg, cppModule(file), simd);
     time(list, Number(rounds));
@@ -207,6 +224,8 @@ if (process.argv[1] === fileURLToPath(import.meta.url)) {
       ['package spring passes', 'plain JavaScript springs', simd ? 4 : 0],
       ['package spring passes', 'C++ spring_pass loop', 0.95],
       ['package step', 'plain JavaScript step', 0],
+      ...['pile', 'cloth', 'sparse'].map((scene) => [`package collide ${scene}`, `plain JavaScript collide ${scene}`,
+        scene === 'pile' && simd ? 3 : 0]),
     ];
     console.log(`\n${build} build:`);
     for (const c of list) console.log(`  ${c.name.padEnd(28)} ${c.best.toFixed(3).padStart(8)} ns a ${c.per}`);
@@ -216,10 +235,12 @@ if (process.argv[1] === fileURLToPath(import.meta.url)) {
         (target ? `  (target >= ${target}x: ${r >= target ? 'met' : 'MISSED'})` : ''));
     }
     plain.spring = Math.min(plain.spring, ns['plain JavaScript springs']);
+    for (const scene of ['pile', 'cloth', 'sparse'])
+      plain.collide[scene] = Math.min(plain.collide[scene] ?? Infinity, ns[`plain JavaScript collide ${scene}`]);
     plain.particle = Math.min(plain.particle, ns['plain JavaScript step']);
     for (const c of list)
       records.push({ name: `npm ${build}: ${c.name}`, [`ns_per_${c.per}`]: Number(c.best.toFixed(4)),
-        ratio: Number((c.best / ns[c.per === 'spring' ? 'package spring passes' : 'package step']).toFixed(3)) });
+        ratio: Number((c.best / ns[c.base ?? (c.per === 'spring' ? 'package spring passes' : 'package step')]).toFixed(3)) });
     for (const [name, base] of rows)
       records.push({ name: `npm ${build}: ${name} vs ${base}`, ratio: Number(ratio(base, name).toFixed(3)) });
   }
@@ -228,7 +249,8 @@ if (process.argv[1] === fileURLToPath(import.meta.url)) {
   write('npm.json', { machine, load: os.loadavg()[0], records });
   write('javascript.json', {
     machine: { processor: os.cpus()[0].model, cores: os.cpus().length }, build: `plain JavaScript, node ${process.version}`,
-    path: 'none', figures: { 'ns a spring: cloth loop': plain.spring, 'ns a particle: step plain loop': plain.particle },
+    path: 'none', figures: { 'ns a spring: cloth loop': plain.spring, 'ns a particle: step plain loop': plain.particle,
+      ...Object.fromEntries(Object.entries(plain.collide).map(([scene, v]) => [`ns a particle: collide ${scene} yardstick`, v])) },
   });
   console.log(`\nwritten: ${jsonDir}/npm.json, javascript.json`);
 }
