@@ -7,7 +7,7 @@
 //
 // The bytes are read from their end (FuzzedDataProvider's integers), one after
 // another; whatever is missing reads as 0:
-//   parts - 1 (1 byte, modulo 4), particle count (2 bytes, modulo 601),
+//   parts - 1 (1 byte, modulo 4), particle count (2 bytes, modulo 257),
 //   each particle: a position kind byte and its bytes (see read_position),
 //   then a radius kind byte and its bytes (see read_radius).
 // fuzz/collide_seeds.py writes the seeds in fuzz/corpus/collide/ in this layout.
@@ -26,7 +26,7 @@
 
 namespace {
 
-const unsigned kMaxParticles = 600, kPartsAtMost = 4, kCalls = 2;
+const unsigned kMaxParticles = 256, kPartsAtMost = 4, kCalls = 2;
 const unsigned kGuard = 0xdeadbeefu, kGuardWords = 16;
 // Values that have broken float code before: signed zeros, the smallest
 // normal and a subnormal, the largest, infinities and NaN, and huge ones.
