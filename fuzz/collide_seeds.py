@@ -5,26 +5,9 @@
 #   fuzz/collide_seeds.py fuzz/corpus/collide
 import os
 import random
-import struct
 import sys
 
-
-def float_bits(x):
-    return struct.unpack('<I', struct.pack('<f', x))[0]
-
-
-class Stream:
-    """Values in reading order; each integer's bytes big end first, as the provider builds them."""
-
-    def __init__(self):
-        self.bytes = []
-
-    def put(self, value, size):
-        for k in reversed(range(size)):
-            self.bytes.append((value >> (8 * k)) & 255)
-
-    def data(self):
-        return bytes(reversed(self.bytes))
+from spring_seeds import Stream, float_bits  # the same layout of values and bytes
 
 
 # A particle is ((kind, ...), radius): kinds (0, x, y) raw floats, (1, cell)
