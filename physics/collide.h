@@ -8,9 +8,10 @@
 //            those that may collide (finite position, finite radius above 0)
 //   plan     the same grid worked out by every part from the merged stats
 //   keys     over ranges of particles: each one's cell
-//   count    over ranges of cells: how many particles each holds
-//   scatter  over ranges of cells: the particles copied into the sorted
-//            arrays, each cell's in increasing index (a counting sort)
+//   count and scatter, over ranges of cells: how many particles each holds
+//            (and the cells before the range, which tells where it starts),
+//            then the particles copied into the sorted arrays, each cell's
+//            in increasing index (a counting sort)
 //   contacts over ranges of the sorted particles: each particle's contacts,
 //            summed in increasing index, its new position written
 // Contacts read only the sorted copies, so a part writes positions as soon as
@@ -22,10 +23,11 @@
 // apart along either axis (1 / 0.941246 = 1.06242), and cells of 1.0625 times
 // twice the largest radius put it in the same or neighbouring cells. Cell
 // coordinates are worked out in double: their rounding is far below a cell.
-//   dense:  a cols x rows grid over the particles' extent, when it takes at
-//           most four cells a particle (cells are widened up to eightfold to
-//           fit); a row's three neighbouring cells are one run of the sorted
-//           arrays, so a particle reads three runs.
+//   dense:  a cols x rows grid over the particles' extent with a border of
+//           empty cells, when it takes at most four cells a particle (cells
+//           are widened up to eightfold to fit); a row's three neighbouring
+//           cells are one run of the sorted arrays, so a particle reads three
+//           runs, each at a fixed offset from its cell.
 //   hashed: cells far apart (huge coordinates, a few outliers) hashed into
 //           buckets; two cells may share one, which only adds candidates.
 #ifndef PENSHELL_PHYSICS_COLLIDE_H
