@@ -97,23 +97,25 @@ sanitize:
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure -E '^spring_parts_(exactness|jitter)$$'
 
-# The springs' parts on threads of their own under ThreadSanitizer: every
-# wait and publish checked, with and without random stalls; then the cloth
-# program's relaxation, its worker handed pass after pass.
+# The springs' and the collisions' parts on threads of their own under
+# ThreadSanitizer: every wait, publish and meeting checked, with and without
+# random stalls; then the cloth program's relaxation, its worker handed pass
+# after pass.
 tsan:
 	@scripts/setup.sh tsan
 	@test -f $(TSAN_BUILD)/CMakeCache.txt || cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DPENSHELL_TSAN=ON -DPENSHELL_BENCH=OFF
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target spring_parts_exactness spring_parts_jitter test_cloth
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target spring_parts_exactness spring_parts_jitter collide_exactness \
+	  collide_jitter test_cloth
 	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure \
-	  -R '^spring_parts_(exactness|jitter)_64$$'
+	  -R '^(spring_parts_(exactness|jitter)_64|collide_exactness|collide_jitter)$$'
 	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/scripts/tsan.supp ./test_cloth --gtest_brief=1
 
 fuzz:
 	@scripts/setup.sh fuzz
 	@test -f $(FUZZ_BUILD)/CMakeCache.txt || cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DPENSHELL_FUZZ=ON -DPENSHELL_TESTS=OFF -DPENSHELL_BENCH=OFF
-	@cmake --build $(FUZZ_BUILD) --target fuzz_picture_text fuzz_gimp_header fuzz_springs -j $(JOBS)
+	@cmake --build $(FUZZ_BUILD) --target fuzz_picture_text fuzz_gimp_header fuzz_springs fuzz_collide -j $(JOBS)
 	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 soak:
@@ -127,7 +129,7 @@ memcheck:
 	@scripts/setup.sh test memcheck
 	@$(call enable,PENSHELL_TESTS)
 	@cmake --build $(BUILD) -j $(JOBS)
-	@for t in test_physics kernel_exactness test_events test_picture_text test_builtin_pictures; do \
+	@for t in test_physics kernel_exactness collide_behaviour test_events test_picture_text test_builtin_pictures; do \
 	  echo "memcheck: $$t"; \
 	  valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
 	    $(BUILD)/$$t --gtest_brief=1 >/dev/null || exit 1; \

@@ -53,6 +53,33 @@ struct RuleScene {
 };
 void make_rule_scene(const std::vector<TCVerlet>& start, unsigned side, RuleScene& scene);
 
+// ---- particles that collide ----
+
+// The collisions' scenes (sets.cpp): 0, a pile of 100,000 balls of radius 0.5
+// on a jittered lattice of spacing 0.95 (about four contacts each); 1, a
+// 256x256 cloth at rest, spacing 1 and radius 0.4 (no contacts: the search
+// alone); 2, 100,000 balls of radius 0.5 scattered over a 1000 x 1000 square.
+struct CollideScene {
+    const char* name;
+    std::vector<TCVerlet> start;
+    std::vector<float> radii;
+};
+constexpr int kCollideScenes = 3;
+CollideScene make_collide_scene(int which);
+
+// particle_collide with the usual uniform grid, in plain scalar code and with
+// the same bits (reference.cpp); its arrays are kept between calls, as a
+// caller would keep them.
+struct CollideYardstickWork {
+    std::vector<int> cell_of;
+    std::vector<unsigned> starts, sorted, candidates;
+    std::vector<float> moved;
+};
+float collide_yardstick(TCVerlet* particles, unsigned count, const float* radii, CollideYardstickWork& work);
+
+// The collisions beside the yardstick, on each path and on two threads (bench_collide.cpp): measures and prints.
+void print_collide();
+
 // The springs on two threads beside one (bench_threads.cpp): measures and prints.
 void print_threads();
 // Runs job(0) on the calling thread and job(1) on a helper thread kept

@@ -117,6 +117,32 @@ void stream_steps(TCVerlet* p, int) {
     for (unsigned r = 0; r < kStepRepeats; ++r) stream_pass(p, kStepParticles);
 }
 
+// The collisions' scenes (sets.cpp), their radii and work memory.
+struct Collisions {
+    CollideScene scene;
+    std::vector<unsigned> work;
+    CollideYardstickWork yardstick;
+};
+Collisions& collisions(int which) {
+    static Collisions c[kCollideScenes];
+    if (c[which].work.empty()) {
+        c[which].scene = make_collide_scene(which);
+        c[which].work.resize(particle_collide_words(unsigned(c[which].scene.start.size())));
+    }
+    return c[which];
+}
+
+// One collision call on scene arg / 100: the yardstick (arg % 100 == 99),
+// particle_collide (98) or one path.
+void collide_once(TCVerlet* p, int arg) {
+    Collisions& c = collisions(arg / 100);
+    const unsigned n = unsigned(c.scene.start.size());
+    const int how = arg % 100;
+    g_sink = how == 99   ? collide_yardstick(p, n, c.scene.radii.data(), c.yardstick)
+             : how == 98 ? particle_collide(p, n, c.scene.radii.data(), c.work.data())
+                         : particle_collide_path(how, p, n, c.scene.radii.data(), c.work.data());
+}
+
 std::vector<Case> make_cases() {
     std::vector<Case> cases;
     const double cloth_items = double(kPasses) * cloth().springs.size();
@@ -140,6 +166,16 @@ std::vector<Case> make_cases() {
         if (physics_path_available(path))
             add(std::string("step ") + physics_path_name(path), &step_scene(), step_items, steps, path);
     add("step stream", &step_scene(), step_items, stream_steps, 0);
+    for (int k = 0; k < kCollideScenes; ++k) {
+        const Collisions& c = collisions(k);
+        const std::string name = std::string("collide ") + c.scene.name + " ";
+        const double items = double(c.scene.start.size());
+        add(name + "yardstick", &c.scene.start, items, collide_once, 100 * k + 99);
+        add(name + "particle_collide", &c.scene.start, items, collide_once, 100 * k + 98);
+        for (int path = 0; path < PHYSICS_PATH_COUNT; ++path)
+            if (physics_path_available(path))
+                add(name + physics_path_name(path), &c.scene.start, items, collide_once, 100 * k + path);
+    }
     return cases;
 }
 
@@ -199,7 +235,7 @@ int main(int argc, char** argv) {
     std::printf("%d rounds, every case once a round, fastest round of each\n", rounds);
     run_rounds(cases, rounds);
     for (const Case& c : cases) {
-        const char* item = c.name.compare(0, 5, "step ") == 0 ? "particle" : "spring";
+        const char* item = c.name.compare(0, 5, "step ") == 0 || c.name.compare(0, 8, "collide ") == 0 ? "particle" : "spring";
         std::printf("  %-24s %8.3f ns a %s\n", c.name.c_str(), c.best * 1e9, item);
         record_figure(std::string("ns a ") + item + ": " + c.name, c.best * 1e9);
     }
@@ -234,6 +270,11 @@ int main(int argc, char** argv) {
             print_ratio(cases, name + " path vs plain loop, 4096 particles:", "step " + name, "step plain loop");
         }
     print_ratio(cases, "update_physics vs streaming pass (at most 1x), 4096:", "step update_physics", "step stream");
+    for (int k = 0; k < kCollideScenes; ++k) {
+        const std::string scene = collisions(k).scene.name;
+        print_ratio(cases, "particle_collide vs yardstick, " + scene + ":", "collide " + scene + " particle_collide",
+                    "collide " + scene + " yardstick");
+    }
     if (figures_out && !write_figures(figures_out, build, physics_path_name(physics_selected_path()))) return 1;
     return 0;
 }

@@ -52,3 +52,25 @@ void make_rule_scene(const std::vector<TCVerlet>& start, unsigned side, RuleScen
     scene.circle = TCCircle{float(side) / 2, float(side) * 0.4f, float(side) * 0.16f};
     scene.rules = TCRules{scene.holds.data(), unsigned(scene.holds.size()), &scene.plane, 1, &scene.circle, 1};
 }
+
+CollideScene make_collide_scene(int which) {
+    uint32_t seed = 4242;
+    auto next = [&seed] { seed = seed * 1664525u + 1013904223u; return float(seed >> 8) / float(1u << 24); };
+    CollideScene s;
+    auto put = [&s](float x, float y, float radius) {
+        s.start.push_back(TCVerlet{x, y, x, y, 0.0f, -9.81f});
+        s.radii.push_back(radius);
+    };
+    if (which == 0) {
+        s.name = "pile";
+        for (unsigned i = 0; i < 316 * 316; ++i)
+            put(float(i % 316) * 0.95f + (next() - 0.5f) * 0.1f, float(i / 316) * 0.95f + (next() - 0.5f) * 0.1f, 0.5f);
+    } else if (which == 1) {
+        s.name = "cloth";
+        for (unsigned i = 0; i < 256 * 256; ++i) put(float(i % 256), float(i / 256), 0.4f);
+    } else {
+        s.name = "sparse";
+        for (unsigned i = 0; i < 100000; ++i) put(next() * 1000.0f, next() * 1000.0f, 0.5f);
+    }
+    return s;
+}

@@ -19,13 +19,14 @@ const MAX_INDEX = 0xffffffff;
 
 // Heap bytes a world needs: its arrays, the schedule (at most 4 words a
 // spring and 4 more), the schedule's work memory while it is made (37 bytes a
-// spring and 8 more, for the kernel's six work arrays), and room for the
-// allocator's own records and for its rounding of what it asks the memory
-// for (64 KiB at a time).
-function heapBytes({ particles, springs, holds, planes, circles }) {
+// spring and 8 more, for the kernel's six work arrays), with collisions the
+// radii and particle_collide's work memory (10 words a particle and 1024),
+// and room for the allocator's own records and for its rounding of what it
+// asks the memory for (64 KiB at a time).
+function heapBytes({ particles, springs, holds, planes, circles, collide }) {
   const n = Math.max(springs, 1);
   return particles * 24 + springs * 12 + (4 * n + 4) * 4 + 37 * n + 8 + holds * 16 + (planes + circles) * 12 +
-    2 * PAGE;
+    (collide ? particles * 44 + 4096 : 0) + 2 * PAGE;
 }
 
 function checkSize(value, what) {
@@ -56,11 +57,14 @@ export class Kernel {
     Object.freeze(this);
   }
 
-  // Capacities: particles, and springs, holds, planes and circles (default 0).
+  // Capacities: particles, and springs, holds, planes and circles (default
+  // 0); collide: true reserves the radii and the collisions' work memory.
   createWorld(options) {
-    const { particles, springs = 0, holds = 0, planes = 0, circles = 0 } = options ?? {};
+    const { particles, springs = 0, holds = 0, planes = 0, circles = 0, collide = false } = options ?? {};
     const capacity = { particles, springs, holds, planes, circles };
     for (const [what, size] of Object.entries(capacity)) checkSize(size, what);
+    if (typeof collide !== 'boolean') throw new TypeError(`collide must be true or false, not ${String(collide)}`);
+    capacity.collide = collide;
     const world = `a world of ${particles} particles and ${springs} springs`;
     const pages = BASE_PAGES + Math.ceil(heapBytes(capacity) / PAGE);
     if (pages > MAX_PAGES)
@@ -73,7 +77,7 @@ export class Kernel {
       throw new RangeError(`${world}: no ${pages * PAGE} bytes of WebAssembly memory to be had (${error.message})`);
     }
     const exports = instantiate(this.#module, memory);
-    if (!exports.world_reserve(particles, springs, holds, planes, circles))
+    if (!exports.world_reserve(particles, springs, holds, planes, circles, collide ? 1 : 0))
       throw new RangeError(`${world} does not fit its memory`);
     return new World(exports, memory, capacity);
   }
@@ -107,7 +111,8 @@ export async function kernelFromModule(moduleOrBytes, simd) {
 }
 
 const empty = { f32: new Float32Array(0), u32: new Uint32Array(0) };
-const views = ['particles', 'springEnds', 'springRest', 'holdParticles', 'holdPositions', 'planes', 'circles'];
+const views = ['particles', 'springEnds', 'springRest', 'holdParticles', 'holdPositions', 'planes', 'circles',
+  'radii'];
 
 export class World {
   #exports;
@@ -116,6 +121,8 @@ export class World {
   #count = { particle: 0, spring: 0, hold: 0, plane: 0, circle: 0 };
   // The counts the schedule was made for; null when there is none.
   #scheduled = null;
+  // Whether the world was made with collide: true.
+  #collides;
 
   constructor(exports, memory, capacity) {
     this.#exports = exports;
@@ -138,6 +145,9 @@ export class World {
     this.holdPositions = new Float32Array(buffer, holds, capacity.holds * HOLD_STRIDE);  // x, y
     this.planes = new Float32Array(buffer, exports.world_planes(), capacity.planes * PLANE_STRIDE);
     this.circles = new Float32Array(buffer, exports.world_circles(), capacity.circles * CIRCLE_STRIDE);
+    this.#collides = capacity.collide;
+    // One radius a particle; empty unless the world was made with collide: true.
+    this.radii = capacity.collide ? new Float32Array(buffer, exports.world_radii(), capacity.particles) : empty.f32;
   }
 
   #live(what) {
@@ -158,18 +168,24 @@ export class World {
       });
   }
 
+  // Throws a RangeError naming the first of the first springCount springs
+  // with an end at or past particleCount, if there is one.
+  #checkEnds(x) {
+    const particles = this.#count.particle, springs = this.#count.spring;
+    const bad = x.world_first_bad_spring(particles, springs);
+    if (bad === springs) return;
+    const a = this.springEnds[3 * bad], b = this.springEnds[3 * bad + 1];
+    throw new RangeError(`spring ${bad} joins particles ${a} and ${b}: ` +
+      `particle ${a >= particles ? a : b} is at or past particleCount ${particles}`);
+  }
+
   // Arranges the first springCount springs for the passes. Throws a
   // RangeError naming the first spring with an end at or past particleCount,
   // and then the schedule made before, if any, is kept.
   schedule() {
     const x = this.#live('schedule()');
     const particles = this.#count.particle, springs = this.#count.spring;
-    const bad = x.world_first_bad_spring(particles, springs);
-    if (bad !== springs) {
-      const a = this.springEnds[3 * bad], b = this.springEnds[3 * bad + 1];
-      throw new RangeError(`spring ${bad} joins particles ${a} and ${b}: ` +
-        `particle ${a >= particles ? a : b} is at or past particleCount ${particles}`);
-    }
+    this.#checkEnds(x);
     if (!x.world_schedule(particles, springs)) {
       this.#scheduled = null;
       throw new RangeError(`no memory left to schedule ${springs} springs`);
@@ -227,6 +243,32 @@ export class World {
     this.#index(a, 'particle a');
     this.#index(b, 'particle b');
     return x.world_spring_force(a, b, checkNumber(restLength, 'restLength'));
+  }
+
+  // Pushes every two overlapping particles among the first particleCount
+  // apart once, all at the same time; returns the largest overlap found
+  // before the move (0 for none). A radius that is not finite or not above 0
+  // never collides. Needs a world made with collide: true (TypeError).
+  collide() {
+    const x = this.#live('collide()');
+    if (!this.#collides)
+      throw new TypeError('collide(): this world was made without collide: true, which reserves its radii and work memory');
+    return x.world_collide(this.#count.particle);
+  }
+
+  // Breaks every one of the first springCount springs stretched past `ratio`
+  // times its rest length (its rest length becomes NaN, which the passes
+  // leave alone); returns how many it broke. The ratio must be above 0 and
+  // finite as a float32 (RangeError), and every spring's ends within
+  // particleCount (RangeError naming the spring); then nothing changes.
+  tear(ratio) {
+    const x = this.#live('tear()');
+    checkNumber(ratio, 'ratio');
+    const r = Math.fround(ratio);
+    if (!(Number.isFinite(r) && r > 0))
+      throw new RangeError(`ratio must be above 0 and finite as a float32, not ${ratio}`);
+    this.#checkEnds(x);
+    return x.world_tear(this.#count.spring, r);
   }
 
   // Gives the world's memory back. Views taken before are detached (length

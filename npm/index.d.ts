@@ -31,6 +31,11 @@ export interface WorldOptions {
   planes?: number;
   /** Circle capacity (default 0). */
   circles?: number;
+  /**
+   * true: reserve one radius a particle (`World.radii`) and the work memory of
+   * `World.collide()`, about 44 bytes a particle (default false).
+   */
+  collide?: boolean;
 }
 
 /** The loaded kernel: makes worlds, synchronously. */
@@ -84,6 +89,11 @@ export declare class World {
   readonly planes: Float32Array;
   /** CIRCLE_STRIDE floats a circle: particles are kept at least radius (as clen measures) from x, y. */
   readonly circles: Float32Array;
+  /**
+   * One radius a particle, for `collide()`: a radius that is NaN, infinite, 0
+   * or negative never collides. Empty unless the world was made with collide: true.
+   */
+  readonly radii: Float32Array;
   /** true once `free()` was called. */
   readonly freed: boolean;
   /**
@@ -100,6 +110,21 @@ export declare class World {
    * with nothing moved, for a hold on a particle at or past particleCount.
    */
   springPasses(passes?: number): number;
+  /**
+   * Pushes every two overlapping particles (closer, as clen measures, than
+   * the sum of their radii) apart once, all at the same time; returns the
+   * largest overlap before the move, 0 for none. The push becomes speed at
+   * the next step. Throws TypeError for a world made without collide: true.
+   */
+  collide(): number;
+  /**
+   * Breaks every spring stretched past `ratio` times its rest length (its
+   * rest length becomes NaN: the passes leave it alone, no new schedule is
+   * needed); returns how many it broke. Throws RangeError, changing nothing,
+   * for a ratio that is not above 0 and finite as a float32, or a spring with
+   * an end at or past particleCount.
+   */
+  tear(ratio: number): number;
   /** One Verlet step of length dt; stores dt in prevDt and returns it. */
   step(dt: number, prevDt?: number): number;
   /** The kernel's distance estimate between particles a and b. */

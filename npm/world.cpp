@@ -20,6 +20,8 @@ struct World {
     TCHold* holds;
     TCPlane* planes;
     TCCircle* circles;
+    float* radii;      // with collisions only
+    unsigned* work;    // particle_collide's, with collisions only
     unsigned particle_capacity, spring_capacity, hold_capacity, plane_capacity, circle_capacity;
 };
 
@@ -33,16 +35,19 @@ T* reserve(unsigned count) {
 }  // namespace
 
 // The arrays, all at once: a schedule never needs more than the words for
-// the capacity. Returns 0 when the memory given was too small.
+// the capacity, nor collisions more than theirs. Returns 0 when the memory
+// given was too small.
 EXPORT(world_reserve) int world_reserve(unsigned particles, unsigned springs, unsigned holds, unsigned planes,
-                                        unsigned circles) {
+                                        unsigned circles, int collide) {
     const unsigned words = spring_schedule_words(springs, particles);
-    if (words == 0) return 0;
+    const unsigned collide_words = collide ? particle_collide_words(particles) : 1;
+    if (words == 0 || collide_words == 0) return 0;
     g_world = World{reserve<TCVerlet>(particles), reserve<TCSpring>(springs), reserve<unsigned>(words),
                     reserve<TCHold>(holds), reserve<TCPlane>(planes), reserve<TCCircle>(circles),
+                    collide ? reserve<float>(particles) : nullptr, collide ? reserve<unsigned>(collide_words) : nullptr,
                     particles, springs, holds, planes, circles};
     return g_world.particles && g_world.springs && g_world.schedule && g_world.holds && g_world.planes &&
-           g_world.circles;
+           g_world.circles && (!collide || (g_world.radii && g_world.work));
 }
 
 EXPORT(world_particles) TCVerlet* world_particles() { return g_world.particles; }
@@ -50,6 +55,7 @@ EXPORT(world_springs) TCSpring* world_springs() { return g_world.springs; }
 EXPORT(world_holds) TCHold* world_holds() { return g_world.holds; }
 EXPORT(world_planes) TCPlane* world_planes() { return g_world.planes; }
 EXPORT(world_circles) TCCircle* world_circles() { return g_world.circles; }
+EXPORT(world_radii) float* world_radii() { return g_world.radii; }
 
 // The first of the first spring_count springs with an end at or past
 // particle_count, or spring_count when there is none.
@@ -111,6 +117,20 @@ EXPORT(world_clen) float world_clen(unsigned a, unsigned b) {
 EXPORT(world_spring_force) float world_spring_force(unsigned a, unsigned b, float rest_length) {
     if (a >= g_world.particle_capacity || b >= g_world.particle_capacity) return 0.0f;
     return spring_force(g_world.particles[a], g_world.particles[b], rest_length);
+}
+
+// One particle_collide over the first `count` particles: the largest overlap,
+// or -1 for a world made without collisions.
+EXPORT(world_collide) float world_collide(unsigned count) {
+    if (!g_world.work || count > g_world.particle_capacity) return -1.0f;
+    return particle_collide(g_world.particles, count, g_world.radii, g_world.work);
+}
+
+// spring_tear over the first spring_count springs, whose ends the caller has
+// checked (world_first_bad_spring); how many it broke, or kSpringTearRefused.
+EXPORT(world_tear) unsigned world_tear(unsigned spring_count, float ratio) {
+    if (spring_count > g_world.spring_capacity) return kSpringTearRefused;
+    return spring_tear(g_world.particles, g_world.springs, spring_count, ratio);
 }
 
 // Which build this is: the path update_physics and spring_pass take.

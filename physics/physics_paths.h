@@ -39,3 +39,8 @@ float spring_pass_rules_path(int path, TCVerlet* particles, const TCSpring* spri
 float spring_pass_part_rules_path(int path, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                                   const unsigned* schedule, unsigned particle_count, unsigned part, unsigned* sync,
                                   const TCRules* rules);
+// particle_collide and particle_collide_part on the given path; an unavailable path runs the scalar code.
+float particle_collide_path(int path, TCVerlet* particles, unsigned particle_count, const float* radii,
+                            unsigned* work);
+float particle_collide_part_path(int path, TCVerlet* particles, unsigned particle_count, const float* radii,
+                                 unsigned* work, unsigned part, unsigned parts, unsigned* sync);

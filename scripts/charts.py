@@ -14,6 +14,9 @@ Reads, from BENCH_DIR:
                      the web files ("ns a spring: cloth loop"); drawn when present
   npm.json           optional: the npm package's bench (records of name and ns)
 
+The collisions' chart also needs the collisions' figures in each of these
+files (make bench writes them all since the collisions were added).
+
 A required file or figure that is missing stops the script with a message
 naming it and status 1, before any chart is written: a chart must not
 quietly lose a bar. The machine, from figures.json, is named on every chart.
@@ -116,6 +119,68 @@ def npm_ns(npm, name):
         if record.get("name") == name and "ns_per_spring" in record:
             return record["ns_per_spring"]
     raise Missing(f"npm.json has no figure '{name}': run make bench again")
+
+
+def npm_particle_ns(npm, name):
+    for record in npm.get("records", []):
+        if record.get("name") == name and "ns_per_particle" in record:
+            return record["ns_per_particle"]
+    raise Missing(f"npm.json has no figure '{name}': run make bench again")
+
+
+COLLIDE_SCENES = [("pile", "a pile: 99,856 balls, about four contacts each"),
+                  ("cloth", "a 256x256 cloth at rest: no contacts, the search alone"),
+                  ("sparse", "100,000 balls scattered sparsely")]
+
+
+def collide_chart(figures, simd, portable, js, npm, machine, path):
+    """One panel a scene: ns a particle for one particle_collide call, each way."""
+    fig, axes = plt.subplots(len(COLLIDE_SCENES), 1, figsize=(9, 11))
+    for ax, (scene, title) in zip(axes, COLLIDE_SCENES):
+        def native(how):
+            return figure(figures, f"collide, ns a particle: {scene}, {how}", "figures.json")
+
+        yard, one, two = native("yardstick"), native("particle_collide"), native("2 threads")
+        rows = [("yardstick: the usual grid, plain C++", yard, FLOOR, f"{yard:.1f} ns"),
+                (f"particle_collide ({figures.get('path', '?')} path)", one, NATIVE, yard),
+                ("particle_collide_part, 2 threads", two, THREADS, f"{two:.1f} ns, wall clock ("
+                 + f"{figure(figures, f'ratio: 2 parts on 2 threads vs particle_collide, {scene}', 'figures.json'):.2f}x"
+                 + " one thread by the wall clock)")]
+        wasm_yard = figure(simd, f"ns a particle: collide {scene} yardstick", "web-simd128.json")
+        portable_yard = figure(portable, f"ns a particle: collide {scene} yardstick", "web-portable.json")
+        portable_one = figure(portable, f"ns a particle: collide {scene} particle_collide", "web-portable.json")
+        rows += [("WebAssembly: the yardstick", wasm_yard, FLOOR, f"{wasm_yard:.1f} ns"),
+                 ("WebAssembly SIMD128: particle_collide",
+                  figure(simd, f"ns a particle: collide {scene} particle_collide", "web-simd128.json"), WEB, wasm_yard),
+                 ("WebAssembly portable: particle_collide", portable_one, WEB,
+                  f"{portable_one:.1f} ns ({portable_yard / portable_one:.2f}x its build's yardstick)")]
+        js_yard = None
+        if js is not None:
+            js_yard = figure(js, f"ns a particle: collide {scene} yardstick", "javascript.json")
+            rows.append(("JavaScript: the yardstick", js_yard, FLOOR, f"{js_yard:.1f} ns"))
+        if npm is not None:
+            rows.append(("JavaScript: the npm package's collide()", npm_particle_ns(npm, f"npm simd128: package collide {scene}"),
+                         JS, js_yard))
+        values = [r[1] for r in rows]
+        bars = ax.barh(range(len(rows)), values, color=[r[2] for r in rows])
+        ax.set_yticks(range(len(rows)), [r[0] for r in rows], fontsize=8)
+        ax.invert_yaxis()
+        ax.set_xlim(0, max(values) * 1.5)
+        for bar, row in zip(bars, rows):
+            # Text as given, or the time and how many times faster than the yardstick given.
+            text = row[3] if isinstance(row[3], str) else f"{row[1]:.1f} ns ({row[3] / row[1]:.2f}x the yardstick)"
+            ax.text(bar.get_width() + max(values) * 0.01, bar.get_y() + bar.get_height() / 2, text, va="center",
+                    fontsize=8)
+        ax.set_title(title, loc="left", fontsize=9)
+        ax.spines[["top", "right"]].set_visible(False)
+    axes[-1].set_xlabel("ns a particle for one call (shorter is faster)")
+    fig.suptitle("Particles that collide: one particle_collide call", x=0.01, ha="left", fontsize=11,
+                 fontweight="bold")
+    fig.text(0.01, 0.01, f"Measured on {machine}; one thread by its CPU time, two by the wall clock; "
+             "WebAssembly and JavaScript under node", fontsize=8, color="#555555")
+    fig.tight_layout(rect=(0, 0.03, 1, 0.97))
+    fig.savefig(path, format="svg", metadata={"Date": None})
+    plt.close(fig)
 
 
 def springs_chart(native, figures, simd, portable, js, npm, machine, path):
@@ -227,7 +292,8 @@ def main(argv):
         charts = [("springs.svg", lambda p: springs_chart(native, figures, simd, portable, js, npm, machine, p)),
                   ("threads.svg", lambda p: threads_chart(figures, machine, p)),
                   ("cloth-60hz.svg", lambda p: cloth_chart(figures, machine, p)),
-                  ("step.svg", lambda p: step_chart(native, simd, machine, p))]
+                  ("step.svg", lambda p: step_chart(native, simd, machine, p)),
+                  ("collisions.svg", lambda p: collide_chart(figures, simd, portable, js, npm, machine, p))]
         drawn = []
         for name, draw in charts:
             tmp = os.path.join(out_dir, f".{name}.new")

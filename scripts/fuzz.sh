@@ -6,7 +6,8 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 build=$1 seconds=$2
 # Target and its seed directory (the GIMP exports the tests use seed the reader).
-targets=(fuzz_picture_text:fuzz/corpus/picture_text fuzz_gimp_header:tools/testdata fuzz_springs:fuzz/corpus/springs)
+targets=(fuzz_picture_text:fuzz/corpus/picture_text fuzz_gimp_header:tools/testdata fuzz_springs:fuzz/corpus/springs
+         fuzz_collide:fuzz/corpus/collide)
 share=$(( seconds / ${#targets[@]} ))
 (( share > 0 )) || share=1
 runs=0 crashed=()

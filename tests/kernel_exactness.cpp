@@ -14,6 +14,7 @@
 #include <penshell/physics.h>
 #include "physics_paths.h"
 #include "rules_reference.h"
+#include "collide_reference.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +27,7 @@
 static const uint64_t kSceneHash = 0x3e9efe66eca03fb5ull;
 static const uint64_t kClothHash = 0xf0da463a21677323ull;
 static const uint64_t kRulesHash = 0x8c9793831cd67bd1ull;
+static const uint64_t kCollideHash = 0xfc1c7e98db151acbull;
 static const int kUpdatePhysics = -1;  // whichever path update_physics and spring_pass pick
 
 // A product stored before it is added: no compiler may fuse the two, whatever the flags.
@@ -461,6 +463,70 @@ static uint64_t rules_hash(int path) {
     return fnv1a(t.ps.data(), n * sizeof(TCVerlet), h);
 }
 
+// ---- particles that collide ----
+
+static float collide_on(int path, TCVerlet* ps, unsigned n, const float* radii, unsigned* work) {
+    return path == kUpdatePhysics ? particle_collide(ps, n, radii, work) : particle_collide_path(path, ps, n, radii, work);
+}
+
+// Balls of four sizes poured from a lattice into a box (a floor and two
+// walls, the rules of a pass with no springs) in gravity, 240 steps, each
+// collided once then pushed back into the box; hashes every result and the
+// particles at the end.
+static uint64_t collide_hash(int path) {
+    const unsigned cols = 20, rows = 15, n = cols * rows;
+    std::vector<TCVerlet> ps(n);
+    std::vector<float> radii(n);
+    for (unsigned i = 0; i < n; ++i) {
+        ps[i].x = ps[i].old_x = mul(float(i % cols), 1.3f) + mul(float(i / cols), 0.05f) + 1.0f;
+        ps[i].y = ps[i].old_y = mul(float(i / cols), 1.3f) + 2.0f;
+        radii[i] = mul(float(i % 4), 0.1f) + 0.3f;
+    }
+    std::vector<unsigned> work(particle_collide_words(n));
+    const TCPlane box[] = {{0, 1, 0}, {1, 0, 0}, {-1, 0, -27}};
+    const TCRules rules{nullptr, 0, box, 3, nullptr, 0};
+    const std::vector<TCSpring> none;
+    uint64_t h = fnv1a(nullptr, 0);
+    float prev_dt = 0.0f;
+    for (unsigned s = 0; s < 240; ++s) {
+        for (TCVerlet& p : ps) p.acc_y -= 9.81f;
+        prev_dt = step(path, 1.0f / 60.0f, prev_dt, &ps[0].x, n);
+        const float overlap = collide_on(path, ps.data(), n, radii.data(), work.data());
+        const float e = rules_pass_on(path, ps.data(), n, none, nullptr, rules);
+        h = fnv1a(&overlap, sizeof overlap, h);
+        h = fnv1a(&e, sizeof e, h);
+    }
+    return fnv1a(ps.data(), n * sizeof(TCVerlet), h);
+}
+
+// A pile, odd values among ordinary ones, and clusters at huge coordinates,
+// against the quadratic reference.
+static bool collisions_match_reference(int path) {
+    std::mt19937 rng(321);
+    const float odd[] = {NAN, INFINITY, -INFINITY, 0.0f, -1.0f, 1e-40f, 3e38f, 1e30f, 1e-30f};
+    for (int scene = 0; scene < 3; ++scene) {
+        const unsigned n = 400;
+        std::vector<TCVerlet> want(n);
+        std::vector<float> radii(n);
+        for (unsigned i = 0; i < n; ++i) {
+            const float far = scene == 2 ? float(i % 3) * 1e20f - 1e20f : 0.0f;
+            want[i] = TCVerlet{far + mul(float(i % 20), 0.95f) + uniform(rng, -0.1f, 0.1f),
+                               -far + mul(float(i / 20), 0.95f) + uniform(rng, -0.1f, 0.1f), 1, 2, 3, 4};
+            radii[i] = uniform(rng, 0.3f, 0.7f);
+            if (scene == 1 && rng() % 9 == 0) radii[i] = odd[rng() % 9];
+            if (scene == 1 && rng() % 9 == 0) want[i].x = odd[rng() % 3];
+        }
+        std::vector<TCVerlet> got = want;
+        std::vector<unsigned> work(particle_collide_words(n));
+        for (int call = 0; call < 2; ++call)
+            if (!same_bits(collide_reference(want.data(), n, radii.data()),
+                           collide_on(path, got.data(), n, radii.data(), work.data())))
+                return false;
+        if (memcmp(want.data(), got.data(), n * sizeof(TCVerlet)) != 0) return false;
+    }
+    return true;
+}
+
 int main() {
     bool all = springs_match_reference();
     std::printf("%s clen and spring_force match the plain arithmetic\n", all ? "ok  " : "FAIL");
@@ -482,7 +548,11 @@ int main() {
         const bool rules_ok = r == kRulesHash && shapes_match_reference(path);
         std::printf("%s %s: rules hash %016llx, planes and circles vs plain arithmetic\n", rules_ok ? "ok  " : "FAIL",
                     path == kUpdatePhysics ? "spring_pass_rules" : name, (unsigned long long)r);
-        all = all && ok && springs_ok && rules_ok;
+        const uint64_t k = collide_hash(path);
+        const bool collide_ok = k == kCollideHash && collisions_match_reference(path);
+        std::printf("%s %s: collide hash %016llx, collisions vs the quadratic reference\n", collide_ok ? "ok  " : "FAIL",
+                    path == kUpdatePhysics ? "particle_collide" : name, (unsigned long long)k);
+        all = all && ok && springs_ok && rules_ok && collide_ok;
     }
     const bool refused = schedule_refuses_bad_indices();
     std::printf("%s spring_schedule refuses indices past the particles\n", refused ? "ok  " : "FAIL");

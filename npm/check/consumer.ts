@@ -29,10 +29,16 @@ async function rope(simd: 'auto' | boolean): Promise<number> {
   const dt: number = world.step(1 / 60);
   world.prevDt = dt;
   const err: number = world.springPasses(4) + world.springPasses() + world.clen(0, 9) + world.springForce(0, 1, 1);
+  const balls: World = kernel.createWorld({ particles: 10, collide: true });
+  const radii: Float32Array = balls.radii;
+  radii.fill(0.5);
+  const overlap: number = balls.collide();
+  const torn: number = world.tear(1.5);
+  balls.free();
   const capacity: number = world.particleCapacity + world.springCapacity;
   const gone: boolean = world.freed;
   world.free();
-  return err + capacity + rules + Number(isSimd) + Number(gone);
+  return err + capacity + rules + overlap + torn + Number(isSimd) + Number(gone);
 }
 
 async function misuse(world: World, bytes: Uint8Array): Promise<void> {
@@ -52,6 +58,12 @@ async function misuse(world: World, bytes: Uint8Array): Promise<void> {
   const s: string = world.springPasses(1);
   // @ts-expect-error particles are named by index
   world.clen('a', 'b');
+  // @ts-expect-error collide is true or false
+  k.createWorld({ particles: 1, collide: 1 });
+  // @ts-expect-error the radii are a view over the world's memory
+  world.radii = new Float32Array(1);
+  // @ts-expect-error tear takes a ratio, a number
+  world.tear('1.5');
   // @ts-expect-error bare needs the module
   await bare.createKernel();
   void s;

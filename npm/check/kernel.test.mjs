@@ -3,7 +3,7 @@
 // scene hash it must give (the native build's, from tests/kernel_exactness.cpp),
 // the error it must throw (with the world's bytes and counts unchanged after),
 // or what it must see. Run by run.sh with node --test; needs
-// PENSHELL_SCENE_HASH, PENSHELL_CLOTH_HASH, PENSHELL_RULES_HASH and PENSHELL_ROOT.
+// PENSHELL_SCENE_HASH, PENSHELL_CLOTH_HASH, PENSHELL_RULES_HASH, PENSHELL_COLLIDE_HASH and PENSHELL_ROOT.
 import test from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -14,12 +14,12 @@ import { createKernel, simdSupported, PARTICLE_STRIDE, SPRING_STRIDE, HOLD_STRID
 import * as bare from 'penshell-physics/bare';
 import ts from 'typescript';
 import * as pkg from 'penshell-physics';
-import { clothHash, sceneHash, rulesHash } from './scenes.mjs';
+import { clothHash, sceneHash, rulesHash, collideHash } from './scenes.mjs';
 
-const { springPassJs } = await import(`${process.env.PENSHELL_ROOT}/bench/bench_npm.mjs`);
+const { springPassJs, collideJs } = await import(`${process.env.PENSHELL_ROOT}/bench/bench_npm.mjs`);
 const want = { scene: process.env.PENSHELL_SCENE_HASH, cloth: process.env.PENSHELL_CLOTH_HASH,
-  rules: process.env.PENSHELL_RULES_HASH };
-const scenes = { scene: sceneHash, cloth: clothHash, rules: rulesHash };
+  rules: process.env.PENSHELL_RULES_HASH, collide: process.env.PENSHELL_COLLIDE_HASH };
+const scenes = { scene: sceneHash, cloth: clothHash, rules: rulesHash, collide: collideHash };
 const require = createRequire(import.meta.url);
 const wasmFile = (name) => fs.readFileSync(require.resolve(`penshell-physics/${name}.wasm`));
 const packageFile = (name) => path.join(path.dirname(require.resolve('penshell-physics/package.json')), name);
@@ -107,6 +107,7 @@ const scenarios = [
     { name: `${loader}: the springs' cloth scene gives the native hash`, loader, hash: 'cloth' },
     { name: `${loader}: the one-by-one scene gives the native hash`, loader, hash: 'scene' },
     { name: `${loader}: the rules' scene gives the native hash`, loader, hash: 'rules' },
+    { name: `${loader}: the collisions' scene gives the native hash`, loader, hash: 'collide' },
   ]),
   { name: "'auto' takes SIMD128 where the engine validates it", loader: 'auto',
     see: (w, k) => assert.equal(k.simd, simdSupported()) },
@@ -185,19 +186,38 @@ const scenarios = [
     setup: (w) => { w.springCount = 0; w.holdParticles[0] = 9; w.holdCount = 1; }, act: (w) => w.springPasses() },
   { name: 'a step of no number', throws: [TypeError, /dt must be a number, not string/], act: (w) => w.step('1') },
 
+  // Collisions and torn springs: refusals change nothing.
+  { name: 'collide() in a world made without collide: true', throws: [TypeError, /made without collide: true/],
+    act: (w) => w.collide() },
+  { name: 'a collide option that is not a boolean', throws: [TypeError, /collide must be true or false, not yes/],
+    act: (w, k) => k.createWorld({ particles: 4, collide: 'yes' }) },
+  { name: 'collisions past 4 GiB are refused', throws: [RangeError, /at most 4 GiB/],
+    act: (w, k) => k.createWorld({ particles: 2 ** 26, collide: true }) },
+  // NaN, infinite, 0, negative, and numbers that are 0 or infinite as float32.
+  ...[NaN, Infinity, -Infinity, 0, -1, 1e-50, 1e39].map((ratio) => (
+    { name: `tear(${ratio}) is refused, nothing torn`, throws: [RangeError, /ratio must be above 0 and finite/],
+      act: (w) => w.tear(ratio) })),
+  { name: 'tear() of no number', throws: [TypeError, /ratio must be a number, not string/], act: (w) => w.tear('2') },
+  { name: 'tear() with a spring at the particle count', throws: [RangeError,
+    /spring 4 joins particles 4 and 7: particle 7 is at or past particleCount 7/],
+  setup: (w) => { w.particleCount = 7; }, act: (w) => w.tear(1.01) },
+
   // A freed world: every use throws; views taken before are detached.
   ...[['step', (w) => w.step(0.1)], ['springPasses', (w) => w.springPasses()], ['schedule', (w) => w.schedule()],
     ['clen', (w) => w.clen(0, 1)], ['springForce', (w) => w.springForce(0, 1, 1)],
+    ['collide', (w) => w.collide()], ['tear', (w) => w.tear(2)],
     ['particleCount', (w) => { w.particleCount = 1; }]].map(([what, act]) => (
     { name: `${what} on a freed world`, throws: [TypeError, /on a freed world/], act: (w) => act(freed(w)),
       unchanged: false })),
   { name: 'views taken before free() are empty after it', see: (w) => {
-    const views = [w.particles, w.springEnds, w.springRest, w.holdParticles, w.holdPositions, w.planes, w.circles];
+    const views = [w.particles, w.springEnds, w.springRest, w.holdParticles, w.holdPositions, w.planes, w.circles,
+      w.radii];
     w.free();
     w.free();  // again: nothing more to give back
     assert.equal(w.freed, true);
     for (const v of views) assert.equal(v.length, 0);
-    for (const v of [w.particles, w.springEnds, w.springRest, w.holdParticles, w.holdPositions, w.planes, w.circles])
+    for (const v of [w.particles, w.springEnds, w.springRest, w.holdParticles, w.holdPositions, w.planes, w.circles,
+      w.radii])
       assert.equal(v.length, 0);
     views[0][0] = 5;
     assert.equal(views[0][0], undefined);
@@ -254,6 +274,52 @@ const scenarios = [
       const len = Math.fround(Math.fround(0.941246) * 0.5);  // clen measures the ball's radius
       assert.deepEqual(at(5), [5, Math.fround(Math.fround(0.5 / len) * 2), 5, 0.5]);
     } },
+  { name: 'collide() gives the bits of the plain JavaScript grid, odd values and all, twice over',
+    world: { particles: 3000, collide: true }, see: (w) => {
+      let s = 99;
+      const next = () => (s = (Math.imul(s, 1664525) + 1013904223) >>> 0) / 2 ** 32;
+      const odd = [NaN, Infinity, -Infinity, 0, -1, 1e-40, 1e30];
+      w.particleCount = 3000;
+      for (let i = 0; i < 3000; ++i) {
+        w.particles.set([(i % 50) * 0.95 + next() * 0.2, Math.floor(i / 50) * 0.95 + next() * 0.2, i, -i, 1, 2], 6 * i);
+        w.radii[i] = next() < 0.03 ? odd[Math.floor(next() * 7)] : 0.3 + next() * 0.4;
+        if (next() < 0.02) w.particles[6 * i + Math.floor(next() * 2)] = odd[Math.floor(next() * 3)];
+      }
+      const plain = w.particles.slice(0, 6 * 3000), before = plain.slice();
+      for (let call = 0; call < 2; ++call) assert.equal(w.collide(), collideJs(plain, w.radii, 3000));
+      assert.deepEqual(w.particles, plain);
+      for (let i = 0; i < 3000; ++i)  // old positions and accelerations stay
+        assert.deepEqual([...plain.subarray(6 * i + 2, 6 * i + 6)], [...before.subarray(6 * i + 2, 6 * i + 6)]);
+      assert.ok(plain.some((v, k) => k % 6 < 2 && v !== before[k]), 'some particles moved');
+    } },
+  { name: 'radii: one float a particle, only with collide: true; two balls pushed apart along x', see: (w, k) => {
+    assert.equal(w.radii.length, 0);
+    const c = k.createWorld({ particles: 3, collide: true });
+    assert.equal(c.radii.length, 3);
+    c.particleCount = 3;
+    c.particles.set([0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 9, 9, 9, 9, 0, 0]);
+    c.radii.set([1, 1, 1]);
+    const len = Math.fround(0.941246), overlap = Math.fround(2 - len);  // clen of (1, 0), and reach 2 minus it
+    assert.equal(c.collide(), overlap);
+    const half = Math.fround(overlap / 2), move = Math.fround(Math.fround(1 / len) * half);
+    assert.deepEqual([...c.particles.subarray(0, 14)], [-move, 0, 0, 0, 0, 0, Math.fround(1 + move), 0, 1, 0, 0, 0, 9, 9]);
+    assert.ok(c.collide() < 1e-6, 'apart now, to a rounding');
+    c.free();
+  } },
+  { name: 'tear(ratio) breaks the springs stretched past it, once, and the passes leave them alone', see: (w) => {
+    const stretched = [];
+    for (let i = 0; i < 6; ++i) {
+      const a = w.springEnds[3 * i], b = w.springEnds[3 * i + 1];
+      if (w.clen(a, b) > Math.fround(Math.fround(1.5) * w.springRest[3 * i + 2])) stretched.push(i);
+    }
+    assert.ok(stretched.length > 0 && stretched.length < 6);
+    assert.equal(w.tear(1.5), stretched.length);
+    for (let i = 0; i < 6; ++i) assert.equal(Number.isNaN(w.springRest[3 * i + 2]), stretched.includes(i));
+    assert.equal(w.tear(1.5), 0);  // broken springs are not counted again
+    const ends = stretched.map((i) => [w.springEnds[3 * i], w.springEnds[3 * i + 1]]);
+    assert.ok(!Number.isNaN(w.springPasses(2)), 'torn springs are left out of the error');
+    for (const [a, b] of ends) assert.ok(Number.isFinite(w.clen(a, b)));
+  } },
   { name: 'NaN and infinite positions are data, not errors', see: (w) => {
     w.particles[6] = NaN, w.particles[13] = Infinity;
     assert.ok(!Number.isNaN(w.springPasses(2)), 'NaN errors are left out');
@@ -277,7 +343,7 @@ const kernelFor = async (name) => (kernels[name] ??= await loaders[name]());
 
 // What the world holds, to see that a refusal changed nothing: every view's
 // bytes (not the module's own stack and statics) and the counts.
-const views = ['particles', 'springEnds', 'holdParticles', 'planes', 'circles'];
+const views = ['particles', 'springEnds', 'holdParticles', 'planes', 'circles', 'radii'];
 function snapshot(w) {
   if (w.freed) return null;
   return { bytes: views.map((v) => new Uint8Array(w[v].buffer, w[v].byteOffset, w[v].byteLength).slice()),

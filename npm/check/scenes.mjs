@@ -1,4 +1,4 @@
-// The two fixed scenes of tests/kernel_exactness.cpp, run through the package:
+// The fixed scenes of tests/kernel_exactness.cpp, run through the package:
 // each returns the FNV-1a hash the native build prints, as 16 hex digits. Shared
 // by the node tests and the browser page; they take a loaded kernel.
 const f = Math.fround;
@@ -146,6 +146,38 @@ export function rulesHash(kernel) {
       for (let pass = 0; pass < 4; ++pass) h = hashFloat(world.springPasses(1), h);
     }
     return hex(fnv1a(particleBytes(world, N), h));
+  } finally {
+    world.free();
+  }
+}
+
+// kernel_exactness's collide_hash: balls of four sizes poured from a lattice
+// into a box (a floor and two walls: the rules of a pass with no springs) in
+// gravity, 240 steps, each collided once then pushed back into the box;
+// hashes every result and the particles at the end.
+export function collideHash(kernel) {
+  const cols = 20, rows = 15, n = cols * rows;
+  const world = kernel.createWorld({ particles: n, planes: 3, collide: true });
+  try {
+    const p = world.particles;
+    world.particleCount = n;
+    for (let i = 0; i < n; ++i) {
+      const r = Math.floor(i / cols);
+      p[6 * i] = p[6 * i + 2] = f(f(mul(i % cols, 1.3) + mul(r, 0.05)) + 1);
+      p[6 * i + 1] = p[6 * i + 3] = f(mul(r, 1.3) + 2);
+      p[6 * i + 4] = p[6 * i + 5] = 0;
+      world.radii[i] = f(mul(i % 4, 0.1) + f(0.3));
+    }
+    world.planes.set([0, 1, 0, 1, 0, 0, -1, 0, -27]);
+    world.planeCount = 3;
+    let h = fnv1a([]), prevDt = 0;
+    for (let s = 0; s < 240; ++s) {
+      for (let i = 0; i < n; ++i) p[6 * i + 5] -= f(9.81);
+      prevDt = world.step(f(1 / 60), prevDt);
+      h = hashFloat(world.collide(), h);
+      h = hashFloat(world.springPasses(1), h);
+    }
+    return hex(fnv1a(particleBytes(world, n), h));
   } finally {
     world.free();
   }

@@ -162,7 +162,8 @@ function decodePng(png) {
 const nativeHashes = (() => {
   const source = fs.readFileSync(fileURLToPath(new URL('../../tests/kernel_exactness.cpp', import.meta.url)), 'utf8');
   const hash = (name) => source.match(new RegExp(name + ' = 0x([0-9a-f]{16})ull'))[1];
-  return { scene: hash('kSceneHash'), cloth: hash('kClothHash'), rules: hash('kRulesHash') };
+  return { scene: hash('kSceneHash'), cloth: hash('kClothHash'), rules: hash('kRulesHash'),
+    collide: hash('kCollideHash') };
 })();
 
 // What is wrong with a run of the check: a line not ok, a hash not the native
@@ -172,14 +173,14 @@ function kernelFaults(variant, out) {
   const lines = out.split('\n').filter(Boolean), faults = lines.filter((line) => !/^(ok  |skip) /.test(line));
   let hashes = 0;
   for (const line of lines) {
-    const [, kind, hash] = line.match(/(scene|cloth|rules) hash ([0-9a-f]+)/) || [];
+    const [, kind, hash] = line.match(/(scene|cloth|rules|collide) hash ([0-9a-f]+)/) || [];
     if (!kind) continue;
     ++hashes;
     if (hash !== nativeHashes[kind]) faults.push(`${kind} hash ${hash}, natively ${nativeHashes[kind]}: ${line}`);
   }
-  if (hashes < 6) faults.push(`${hashes} hashes`);
-  const simd = lines.filter((line) => /^ok   simd128: (scene|cloth|rules) hash /.test(line)).length;
-  if (variant === 'simd128' ? simd !== 3 : !lines.some((line) => /^skip simd128:/.test(line)))
+  if (hashes < 8) faults.push(`${hashes} hashes`);
+  const simd = lines.filter((line) => /^ok   simd128: (scene|cloth|rules|collide) hash /.test(line)).length;
+  if (variant === 'simd128' ? simd !== 4 : !lines.some((line) => /^skip simd128:/.test(line)))
     faults.push(variant === 'simd128' ? 'the simd128 path did not run' : 'the portable build ran a simd128 path');
   return faults;
 }

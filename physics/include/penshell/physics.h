@@ -346,8 +346,9 @@ unsigned spring_tear(const TCVerlet* particles, TCSpring* springs, unsigned spri
 //   for each pass: spring_pass_rules(particles, springs, spring_count, schedule, count, &rules);
 
 // How many unsigned words of work memory particle_collide needs for this many
-// particles (one or two parts share it alike); 0 when the count is too large
-// (above about 400 million particles), which particle_collide refuses.
+// particles, ten a particle and 1024 (the parts of particle_collide_part share
+// the same memory, whatever their number); 0 when the count is too large
+// (above about 429 million particles), which particle_collide refuses.
 unsigned particle_collide_words(unsigned particle_count);
 
 // Pushes overlapping particles apart once, as above. `work` is the caller's
