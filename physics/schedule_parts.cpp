@@ -408,8 +408,9 @@ unsigned place_parts(const TCSpring* springs, unsigned n, unsigned part_count, b
 struct Finished {
     unsigned* by_step;
     unsigned* by_index;
-    unsigned* step;       // per particle: the step of its part that finishes it
-    unsigned char* done;  // per particle: its rules written
+    unsigned* step;         // per particle: the step of its part that finishes it
+    unsigned char* done;    // per particle: its rules written
+    unsigned char* shared;  // per particle: another part has its first spring, in the next pass
     size_t part_first[kMaxParts + 1];
 };
 
@@ -427,14 +428,16 @@ bool find_finished(const Work& w, const Part* parts, unsigned n, unsigned partic
     f.by_index = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
     f.step = static_cast<unsigned*>(std::malloc((particle_count ? particle_count : 1) * sizeof(unsigned)));
     f.done = static_cast<unsigned char*>(std::calloc(particle_count ? particle_count : 1, 1));
+    f.shared = static_cast<unsigned char*>(std::malloc(particle_count ? particle_count : 1));
     size_t* at_step = static_cast<size_t*>(std::calloc(steps, sizeof(size_t)));  // each part's steps in turn
-    if (!f.by_step || !f.by_index || !f.step || !f.done || !at_step) return std::free(at_step), false;
+    if (!f.by_step || !f.by_index || !f.step || !f.done || !f.shared || !at_step) return std::free(at_step), false;
     size_t step_first[kMaxParts + 1] = {}, count[kMaxParts] = {};
     for (unsigned p = 0; p < part_count; ++p) step_first[p + 1] = step_first[p] + parts[p].steps;
     for (unsigned i = 0; i < particle_count; ++i) {
         if (w.first_slot[i] == kNoSlot) continue;
         const unsigned last = w.prev[w.first_slot[i]] & ~kWrapFlag, p = w.part[last];
         f.step[i] = w.step[last];
+        f.shared[i] = w.part[w.first_slot[i] >> 1] != p;
         ++count[p], ++at_step[step_first[p] + f.step[i]];
     }
     f.part_first[0] = 0;
@@ -453,16 +456,6 @@ bool find_finished(const Work& w, const Part* parts, unsigned n, unsigned partic
     return true;
 }
 
-// Writes one rules entry at `out`: the trigger offset and the (sorted)
-// particles. Returns the words written; none for no particles.
-size_t write_rules_entry(unsigned* out, unsigned trigger, const unsigned* particles, size_t count) {
-    if (count == 0) return 0;
-    out[0] = trigger;
-    out[1] = unsigned(count);
-    std::memcpy(out + 2, particles, count * sizeof(unsigned));
-    return 2 + count;
-}
-
 // The entry of the particles no spring touches, as ranges.
 size_t write_untouched_entry(unsigned* out, unsigned trigger, const Work& w, unsigned particle_count) {
     out[0] = trigger;
@@ -479,12 +472,88 @@ size_t write_untouched_entry(unsigned* out, unsigned trigger, const Work& w, uns
     return pos > 2 ? pos : 0;
 }
 
+// A part's rules entries, written as its stream is copied out. A particle's
+// rules come after its last spring. Those of a particle whose first spring
+// in the next pass another part has come before the publish that lets that
+// part go on: a list, as they finish. The others need only come before the
+// part's own next pass: they go in blocks of the part's particles in index
+// order, each as ranges once its last particle is finished, long where
+// particles lie in index order as a cloth's do, and the planes and circles
+// go through them in vector registers without gathering.
+struct RulesWriter {
+    Finished& f;
+    const unsigned* schedule;
+    unsigned* rules;  // every part's entries so far
+    size_t& size;     // their words
+    const unsigned *next, *last;  // by step: the next particle the part finishes
+    const unsigned* mine;         // by index: the part's particles
+    size_t count;
+    unsigned* shared;  // finished, rules not written, another part's next
+    size_t shared_count;
+    uint64_t* blocks;  // (the step that finishes it << 32 | its first particle in `mine`), by step
+    size_t block_count, blocks_done;
+
+    // The blocks, by the step that finishes each (room: count / kRulesBatch + 1).
+    void make_blocks(uint64_t* room) {
+        blocks = room, block_count = blocks_done = 0;
+        for (size_t first = 0; first < count; first += kRulesBatch) {
+            unsigned step = 0;
+            for (size_t k = first; k < count && k < first + kRulesBatch; ++k) step = std::max(step, f.step[mine[k]]);
+            blocks[block_count++] = uint64_t(step) << 32 | first;
+        }
+        std::sort(blocks, blocks + block_count);
+    }
+    // The particles finished once `steps` steps are done.
+    void finish(uint64_t steps) {
+        for (; next < last && f.step[*next] < steps; ++next)
+            if (f.shared[*next]) shared[shared_count++] = *next;
+    }
+    // Before a publish: those another part may need once it is out, sorted,
+    // as a list. Whether it wrote an entry.
+    bool before_publish(const unsigned* at) {
+        size_t kept = 0;
+        for (size_t k = 0; k < shared_count; ++k)
+            if (!f.done[shared[k]]) f.done[shared[k]] = 1, shared[kept++] = shared[k];
+        shared_count = 0;
+        if (kept == 0) return false;
+        std::sort(shared, shared + kept);
+        unsigned* entry = rules + size;
+        entry[0] = unsigned(at - schedule), entry[1] = unsigned(kept);
+        std::memcpy(entry + 2, shared, kept * sizeof(unsigned));
+        size += 2 + kept;
+        return true;
+    }
+    // The blocks finished once `steps` steps are done, as one entry of
+    // ranges of those not yet written. Whether it wrote an entry.
+    bool write_blocks(const unsigned* at, uint64_t steps) {
+        unsigned* entry = rules + size;
+        size_t pos = 2;
+        for (; blocks_done < block_count && blocks[blocks_done] >> 32 < steps; ++blocks_done) {
+            const size_t first = blocks[blocks_done] & 0xFFFFFFFFu;
+            for (size_t k = first; k < count && k < first + kRulesBatch; ++k) {
+                const unsigned particle = mine[k];
+                if (f.done[particle]) continue;
+                f.done[particle] = 1;
+                if (pos > 2 && entry[pos - 1] == particle) {
+                    ++entry[pos - 1];
+                } else {
+                    entry[pos++] = particle, entry[pos++] = particle + 1;
+                }
+            }
+        }
+        if (pos == 2) return false;
+        entry[0] = unsigned(at - schedule), entry[1] = unsigned((pos - 2) / 2) | kRulesRanges;
+        size += pos;
+        return true;
+    }
+};
+
 // Copies the streams out: waits on the previous pass get their steps, only
 // the steps waited for are published, and runs left side by side are joined.
 // The streams lie where they go, part after part, so entries only move down.
 // Parts past part_count (the division left them out) have no steps and an empty stream.
-// Each part's rules are gathered in `rules` (sorted particles in `pending`)
-// and copied after the streams.
+// Each part's rules are gathered in `rules` (`pending`: work memory, a word
+// for each particle a spring touches and as much again) and copied after the streams.
 void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_asked, unsigned* schedule,
                    Finished& f, unsigned particle_count, unsigned* rules, unsigned* pending) {
     // Which steps are waited for: a bit each, in the memory sim no longer needs.
@@ -500,51 +569,14 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
         }
     unsigned* out = schedule + parts_header_words(parts_asked);
     size_t rules_size = 0, rules_first[kMaxParts + 1] = {};
+    const size_t touched = f.part_first[part_count];
     for (unsigned p = 0; p < part_count; ++p) {
         schedule[3 + p] = parts[p].steps;
         schedule[3 + parts_asked + p] = unsigned(out - schedule);
         rules_first[p] = rules_size;
-        const unsigned* next = f.by_step + f.part_first[p];  // the next particle this part finishes
-        const unsigned* const last = f.by_step + f.part_first[p + 1];
-        size_t waiting = 0;  // particles finished, their rules perhaps not yet written
-        // Where in by_index this part's particles are, and the first of them not finished.
-        const unsigned* const mine = f.by_index + f.part_first[p];
-        const size_t count = f.part_first[p + 1] - f.part_first[p];
-        size_t low = 0, ranged = 0;
-        // Every finished particle whose rules are not yet written, as a list.
-        auto write_rules = [&](unsigned* at) {
-            size_t kept = 0;
-            for (size_t k = 0; k < waiting; ++k)
-                if (!f.done[pending[k]]) f.done[pending[k]] = 1, pending[kept++] = pending[k];
-            std::sort(pending, pending + kept);
-            rules_size += write_rules_entry(rules + rules_size, unsigned(at - schedule), pending, kept);
-            waiting = 0;
-        };
-        // Those below the first particle not finished, as ranges: where the
-        // particles lie in index order, as a cloth's do, the ranges are long
-        // and the rules go through them in vector registers without gathering.
-        auto write_ranges = [&](unsigned* at) {
-            unsigned* entry = rules + rules_size;
-            size_t pos = 2;
-            for (size_t k = ranged; k < low; ++k) {
-                const unsigned particle = mine[k];
-                if (f.done[particle]) continue;
-                f.done[particle] = 1;
-                if (pos > 2 && entry[pos - 1] == particle) {
-                    ++entry[pos - 1];
-                } else {
-                    entry[pos++] = particle, entry[pos++] = particle + 1;
-                }
-            }
-            ranged = low;
-            if (pos == 2) return;
-            entry[0] = unsigned(at - schedule), entry[1] = unsigned((pos - 2) / 2) | kRulesRanges;
-            rules_size += pos;
-            size_t kept = 0;
-            for (size_t k = 0; k < waiting; ++k)
-                if (!f.done[pending[k]]) pending[kept++] = pending[k];
-            waiting = kept;
-        };
+        RulesWriter rw{f, schedule, rules, rules_size, f.by_step + f.part_first[p], f.by_step + f.part_first[p + 1],
+                       f.by_index + f.part_first[p], f.part_first[p + 1] - f.part_first[p], pending, 0, nullptr, 0, 0};
+        rw.make_blocks(reinterpret_cast<uint64_t*>(pending + touched));
         unsigned* run = nullptr;  // the last run written, while nothing follows it
         // Each entry is read before anything is written over it.
         for (unsigned *e = parts[p].out, *after; e < parts[p].out + parts[p].pos; e = after) {
@@ -552,19 +584,9 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
             after = e + words;
             const unsigned kind = e[0] & 3;
             if (kind == kPartPublish) {
-                // The step just done finishes some particles: their rules come before
-                // any publish that may release them, and in batches in between.
-                const uint64_t steps_done = e[0] >> 2;
-                for (; next < last && f.step[*next] < steps_done; ++next) pending[waiting++] = *next;
-                while (low < count && f.step[mine[low]] < steps_done) ++low;
+                rw.finish(e[0] >> 2);
                 const bool published = wanted[offsets[p] + (e[0] >> 2)];
-                if (waiting > 0 && published) {
-                    write_rules(out), run = nullptr;
-                } else if (waiting >= kRulesBatch) {
-                    if (low - ranged >= kRulesBatch / 2) write_ranges(out), run = nullptr;
-                    // A particle finished late holds the ranges back: the others go as a list.
-                    if (waiting >= 4 * kRulesBatch) write_rules(out), run = nullptr;
-                }
+                if ((published && rw.before_publish(out)) | rw.write_blocks(out, e[0] >> 2)) run = nullptr;
                 if (!published) continue;
             }
             if (kind <= kPartSequence && run && (run[0] & 3) == kind) {
@@ -577,8 +599,7 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
             std::memmove(out, e, words * sizeof(unsigned));
             out += words;
         }
-        while (next < last) pending[waiting++] = *next++;  // none: every step publishes
-        write_rules(out);
+        rw.write_blocks(out, UINT64_MAX);
         if (p == 0) rules_size += write_untouched_entry(rules + rules_size, unsigned(out - schedule), w, particle_count);
     }
     for (unsigned p = part_count; p < parts_asked; ++p) {
@@ -620,7 +641,8 @@ bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsig
     Part* state = static_cast<Part*>(std::malloc(parts * sizeof(Part)));
     const size_t rules_words = size_t(rules_bound(spring_count, particle_count, parts));
     unsigned* rules = static_cast<unsigned*>(std::malloc(rules_words * sizeof(unsigned)));
-    unsigned* pending = static_cast<unsigned*>(std::malloc((2 * size_t(spring_count) + 1) * sizeof(unsigned)));
+    const size_t touched = std::min<size_t>(2 * size_t(spring_count), particle_count);
+    unsigned* pending = static_cast<unsigned*>(std::malloc((2 * touched + 1) * sizeof(unsigned)));
     bool ok = state && rules && pending && allocate_work(w, spring_count, particle_count, parts, schedule) &&
               link_springs(springs, spring_count, particle_count, w.g);
     if (ok) {
@@ -637,6 +659,7 @@ bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsig
     std::free(f.by_index);
     std::free(f.step);
     std::free(f.done);
+    std::free(f.shared);
     free_work(w);
     if (!ok) return false;
     schedule[1] = spring_count;
