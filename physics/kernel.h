@@ -273,11 +273,15 @@ struct LowestFirst {
 // Work memory of a scheduler, freed when it returns.
 struct SpringGraph {
     unsigned* next;          // two per spring: the springs that wait for it (kNoSpring: none)
-    unsigned char* waiting;  // per spring: how many unplaced springs it still waits for
+    // Per spring: how many unplaced springs it still waits for. Not a char:
+    // a store through a char may alias anything, and every pointer and count
+    // of the placing would be read again after each.
+    uint16_t* waiting;
     unsigned* queue;         // released springs in order (and their due group), or a sequence's
     unsigned* due;
     uint64_t* ready;         // the bits of the pools' LowestFirst sets, one after another
     unsigned* last;          // per particle: the last spring on it (kNoSpring: none)
+    const TCSpring* springs;  // the springs linked
 };
 
 // Every array of n entries (one at least), the particles' of particle_count;
@@ -287,10 +291,28 @@ struct SpringGraph {
 // springs are: cheap, as long as nobody zeroes them by hand).
 bool allocate_graph(SpringGraph& g, unsigned spring_count, unsigned particle_count, unsigned pools = 1);
 void free_graph(SpringGraph& g);
+// Each end of each spring (slot 2 * spring + end) and the spring before it
+// on that particle (for the particle's first end, kWrapFlag and the last
+// spring on it: the one before in the pass before), and the end that names
+// each particle first (kNoSpring: none): what the parts' scheduler needs.
+constexpr unsigned kWrapFlag = 1u << 31;
+struct SpringEnds {
+    unsigned* prev;   // two a spring
+    unsigned* first;  // one a particle
+    // Spring i from a to b, the springs before it on them as link_springs keeps them.
+    void note(unsigned i, unsigned a, unsigned b, unsigned from_a, unsigned from_b) {
+        if (from_a == kNoSpring) first[a] = 2 * i; else prev[2 * size_t(i)] = from_a >> 1;
+        if (b == a) prev[2 * size_t(i) + 1] = i;
+        else if (from_b == kNoSpring) first[b] = 2 * i + 1;
+        else prev[2 * size_t(i) + 1] = from_b >> 1;
+    }
+};
+
 // Fills next and waiting: each spring waits for the previous spring on each
-// of its particles; and last. False when a spring names a particle at or
-// past particle_count. There are fewer than 2^31 springs.
-bool link_springs(const TCSpring* springs, unsigned spring_count, unsigned particle_count, SpringGraph& g);
+// of its particles; and last; and `ends`, if given. False when a spring names
+// a particle at or past particle_count. There are fewer than 2^31 springs.
+bool link_springs(const TCSpring* springs, unsigned spring_count, unsigned particle_count, SpringGraph& g,
+                  SpringEnds* ends = nullptr);
 
 // Springs ready to join a group, the lowest index first, and the springs
 // released by groups, waiting in order until they are due. Its arrays hold as
@@ -328,10 +350,15 @@ struct ReadyPool {
             many = ready_count != 0;
             return ready.take_lowest();
         }
+        if (sorted == first && sorted < end) ++sorted;
         for (; sorted < end; ++sorted) {  // insertion: the new are mostly above the rest
             const unsigned i = few[sorted];
             unsigned k = sorted;
-            for (; k > first && few[k - 1] > i; --k) few[k] = few[k - 1];
+            if (i < few[first]) {  // below them all: no need to look for where to stop
+                for (; k > first; --k) few[k] = few[k - 1];
+            } else {
+                for (; few[k - 1] > i; --k) few[k] = few[k - 1];
+            }
             few[k] = i;
         }
         const unsigned i = few[first++];
@@ -349,17 +376,31 @@ struct ReadyPool {
         sorted -= first, end -= first, first = 0;
     }
     // Those due by `group` become ready; so do earlier ones when the ready
-    // are fewer than `wanted`.
+    // are fewer than `wanted`. The few still waiting then move to the
+    // queue's start now and then, so that it keeps to a few pages of memory
+    // (pages never touched cost nothing) while every spring passes through it.
     void make_due_ready(unsigned group, unsigned wanted) {
         while (head < tail && (due[head] <= group || ready_count < wanted)) make_ready(queue[head++]);
+        if (head < 1024 || tail - head > head) return;
+        std::memmove(queue, queue + head, (tail - head) * sizeof(unsigned));
+        std::memmove(due, due + head, (tail - head) * sizeof(unsigned));
+        tail -= head, head = 0;
     }
     unsigned size() const { return ready_count + (tail - head); }
     // Springs that waited only for `placed` are released, due `when`.
     void release_next(const SpringGraph& g, unsigned placed, unsigned when) {
         for (int k = 0; k < 2; ++k) {
             const unsigned j = g.next[2 * size_t(placed) + k];
-            if (j != kNoSpring && --g.waiting[j] == 0) queue[tail] = j, due[tail++] = when;
+            if (j == kNoSpring || --g.waiting[j] != 0) continue;
+            queue[tail] = j, due[tail++] = when;
+            prefetch_spring(g, j);
         }
+    }
+    // A spring just released is placed a few groups later: its words are
+    // fetched meanwhile, scattered as a sweep's ready springs are over many rows.
+    static void prefetch_spring(const SpringGraph& g, unsigned j) {
+        __builtin_prefetch(g.springs + j);
+        __builtin_prefetch(g.next + 2 * size_t(j));
     }
 };
 

@@ -53,7 +53,7 @@ void LowestFirst::init(uint64_t* zeroed, size_t size) {
 bool allocate_graph(SpringGraph& g, unsigned spring_count, unsigned particle_count, unsigned pools) {
     const size_t n = spring_count ? spring_count : 1;
     g.next = static_cast<unsigned*>(std::malloc(2 * n * sizeof(unsigned)));
-    g.waiting = static_cast<unsigned char*>(std::malloc(n));
+    g.waiting = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t)));
     g.queue = static_cast<unsigned*>(std::malloc(n * sizeof(unsigned)));
     g.due = static_cast<unsigned*>(std::malloc(n * sizeof(unsigned)));
     g.ready = static_cast<uint64_t*>(std::calloc(size_t(pools) * LowestFirst::words(n), sizeof(uint64_t)));
@@ -81,24 +81,31 @@ inline void link(unsigned from, unsigned to, SpringGraph& g) { g.next[2 * size_t
 }  // namespace
 
 // One walk through the springs, the last on each particle kept as it goes.
-bool link_springs(const TCSpring* springs, unsigned spring_count, unsigned particle_count, SpringGraph& g) {
+bool link_springs(const TCSpring* springs, unsigned spring_count, unsigned particle_count, SpringGraph& g,
+                  SpringEnds* ends) {
     std::fill(g.last, g.last + particle_count, kNoSpring);
+    if (ends) std::fill(ends->first, ends->first + particle_count, kNoSpring);
+    g.springs = springs;
     for (unsigned i = 0; i < spring_count; ++i) {
         const unsigned a = springs[i].a, b = springs[i].b;
         if (a >= particle_count || b >= particle_count) return false;
         const unsigned from_a = g.last[a], from_b = g.last[b];
         g.next[2 * size_t(i)] = g.next[2 * size_t(i) + 1] = kNoSpring;
-        unsigned char waits = 0;
+        uint16_t waits = 0;
         if (from_a != kNoSpring) link(from_a, i, g), ++waits;
-        // The same spring before on both particles is one wait.
-        if (from_b != kNoSpring && b != a && (from_a == kNoSpring || from_b >> 1 != from_a >> 1))
-            link(from_b, i, g), ++waits;
+        // The same spring before on both particles is one wait (kNoSpring
+        // >> 1 names no spring: there are fewer than 2^31 - 1).
+        if (from_b != kNoSpring && b != a && from_b >> 1 != from_a >> 1) link(from_b, i, g), ++waits;
         g.waiting[i] = waits;
         g.last[a] = i << 1 | (a > b);
         g.last[b] = i << 1 | (b > a);
+        if (ends) ends->note(i, a, b, from_a, from_b);
     }
-    for (unsigned p = 0; p < particle_count; ++p)
-        if (g.last[p] != kNoSpring) g.last[p] >>= 1;
+    for (unsigned p = 0; p < particle_count; ++p) {
+        if (g.last[p] == kNoSpring) continue;
+        g.last[p] >>= 1;
+        if (ends) ends->prev[ends->first[p]] = kWrapFlag | g.last[p];
+    }
     return true;
 }
 

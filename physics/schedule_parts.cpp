@@ -58,7 +58,6 @@ constexpr unsigned kStepGroups = 1;
 constexpr unsigned kStepSprings = 8;
 // Spring indices fit below this, so a flag fits above them.
 constexpr unsigned kMaxSprings = 1u << 28;
-constexpr unsigned kWrapFlag = 1u << 31;
 
 // Every step holds a spring: a run header and a publish, three words a spring
 // and at most two waits (two words each) a spring, one an end.
@@ -74,6 +73,7 @@ struct Work {
     unsigned* place;       // per particle: its place in the cut
     unsigned* step;        // per spring: the step of its part that holds it
     unsigned char* part;   // per spring
+    unsigned char* part_of;  // per particle, in a cut
     unsigned* sim;         // per spring: when the model's run of it ends
     // Each part's stream before it is copied out, in the schedule's own
     // memory for its streams (the copy only moves words down); before
@@ -88,10 +88,11 @@ bool allocate_work(Work& w, unsigned n, unsigned particle_count, unsigned parts,
     w.place = static_cast<unsigned*>(std::malloc(particles * sizeof(unsigned)));
     w.step = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
     w.part = static_cast<unsigned char*>(std::malloc(m));
+    w.part_of = static_cast<unsigned char*>(std::malloc(particles));
     w.sim = static_cast<unsigned*>(std::malloc((m + kMaxParts) * sizeof(unsigned)));
     w.streams = schedule + parts_header_words(parts);
     return allocate_graph(w.g, n, particle_count, parts) && w.prev && w.first_slot && w.place && w.step && w.part &&
-           w.sim;
+           w.part_of && w.sim;
 }
 
 void free_work(Work& w) {
@@ -101,26 +102,8 @@ void free_work(Work& w) {
     std::free(w.place);
     std::free(w.step);
     std::free(w.part);
+    std::free(w.part_of);
     std::free(w.sim);
-}
-
-// For each end of each spring (slot 2 * spring + end), the previous spring on
-// that particle; for the first on a particle, kWrapFlag and the last spring
-// on it (itself if alone). And the slot of each particle's first end.
-// `seen`: a word a particle of work memory.
-void link_previous(const TCSpring* springs, unsigned n, unsigned particle_count, Work& w, unsigned* seen) {
-    std::fill(w.first_slot, w.first_slot + particle_count, kNoSlot);
-    for (size_t slot = 0; slot < 2 * size_t(n); ++slot) {
-        const TCSpring& s = springs[slot >> 1];
-        const unsigned p = slot & 1 ? s.b : s.a;
-        if (w.first_slot[p] == kNoSlot)
-            w.first_slot[p] = unsigned(slot);
-        else
-            w.prev[slot] = seen[p];
-        seen[p] = unsigned(slot >> 1);
-    }
-    for (unsigned p = 0; p < particle_count; ++p)
-        if (w.first_slot[p] != kNoSlot) w.prev[w.first_slot[p]] = kWrapFlag | seen[p];
 }
 
 // Whether an end is the first that names its particle.
@@ -156,9 +139,16 @@ unsigned place_by_index(const Work& w, unsigned particle_count) {
     return count;
 }
 
-// Places 0 to `places` cut into `parts` equal ranges; a spring goes to the part of its particle a.
-void cut(const TCSpring* springs, Work& w, unsigned n, unsigned places, unsigned parts) {
-    for (unsigned i = 0; i < n; ++i) w.part[i] = (unsigned char)(uint64_t(w.place[springs[i].a]) * parts / places);
+// Places 0 to `places` cut into `parts` equal ranges (place x in part
+// x * parts / places); a spring goes to the part of its particle a, found
+// once a particle, without a division.
+void cut(const TCSpring* springs, Work& w, unsigned n, unsigned particle_count, unsigned places, unsigned parts) {
+    unsigned first[kMaxParts + 1];  // each range's first place
+    for (unsigned q = 0; q <= parts; ++q) first[q] = unsigned((uint64_t(q) * places + parts - 1) / parts);
+    for (unsigned i = 0; i < particle_count; ++i)
+        if (w.first_slot[i] != kNoSlot)
+            w.part_of[i] = (unsigned char)(std::upper_bound(first + 1, first + parts, w.place[i]) - (first + 1));
+    for (unsigned i = 0; i < n; ++i) w.part[i] = w.part_of[springs[i].a];
 }
 
 // Each end's wait in the model: the spring it waits for (n: none), and
@@ -181,26 +171,33 @@ void model_waits(const Work& w, const unsigned char* part, unsigned n, unsigned*
 // each; a spring starts when the springs it waits for have ended, kLatency
 // later when another part holds them. The first spring on a particle waits
 // for the last one on it in the previous pass. `waits`: 2n words of work memory.
+// One pass of the model, from the parts' times in `end`; in the first pass
+// there is no previous one to wait for.
+template <bool kFirstPass>
+void model_pass(const unsigned char* part, unsigned n, const unsigned* waits, unsigned* end_at, uint64_t* end) {
+    auto ends = [end_at](unsigned v) -> uint64_t {
+        if (kFirstPass && (v & kWrapped)) return 0;
+        return uint64_t(end_at[v & kWaitSpring]) + ((v >> 25) & kLatency);  // kLatency when kAcross
+    };
+    // The part of the spring before and when it ends, kept while the part stays.
+    unsigned p = part[0];
+    uint64_t now = end[p];
+    for (unsigned i = 0; i < n; ++i) {
+        if (part[i] != p) end[p] = now, p = part[i], now = end[p];
+        now = std::max(now, std::max(ends(waits[2 * size_t(i)]), ends(waits[2 * size_t(i) + 1]))) + 1;
+        // A time past 32 bits is far slower than one part: it only needs to stay so.
+        end_at[i] = unsigned(std::min<uint64_t>(now, UINT_MAX));
+    }
+    end[p] = now;
+}
+static_assert(kLatency == 64 && kAcross >> 25 == kLatency, "model_pass finds the latency by a shift");
+
 uint64_t model_time(const Work& w, const unsigned char* part, unsigned n, unsigned* end_at, unsigned* waits) {
     model_waits(w, part, n, waits);
-    end_at[n] = 0;
+    end_at[n] = 0;  // waited for by those that wait for none
     uint64_t end[kMaxParts] = {};
-    // When a wait ends: in the first pass, nothing before it is waited for.
-    auto ends = [end_at, n](unsigned v, bool first_pass) -> uint64_t {
-        const bool none = first_pass && (v & kWrapped);
-        return uint64_t(end_at[none ? n : v & kWaitSpring]) + (none ? 0 : uint64_t(v >> 31) * kLatency);
-    };
-    for (unsigned pass = 0; pass < kModelPasses; ++pass) {
-        const bool first_pass = pass == 0;
-        for (unsigned i = 0; i < n; ++i) {
-            const unsigned p = part[i];
-            const uint64_t t = std::max(end[p], std::max(ends(waits[2 * size_t(i)], first_pass),
-                                                         ends(waits[2 * size_t(i) + 1], first_pass))) + 1;
-            // A time past 32 bits is far slower than one part: it only needs to stay so.
-            end_at[i] = unsigned(std::min<uint64_t>(t, UINT_MAX));
-            end[p] = t;
-        }
-    }
+    model_pass<true>(part, n, waits, end_at, end);
+    for (unsigned pass = 1; pass < kModelPasses; ++pass) model_pass<false>(part, n, waits, end_at, end);
     return *std::max_element(end, end + kMaxParts);
 }
 
@@ -217,12 +214,13 @@ unsigned divide(const TCSpring* springs, unsigned n, unsigned particle_count, un
     unsigned* work = w.streams;  // memory not yet in use
     const uint64_t one_part = uint64_t(kModelPasses) * n;
     uint64_t best = one_part;
-    unsigned best_parts = 1, best_cut = 0;
+    unsigned best_parts = 1, best_cut = 0, cut_parts = 0, cut_how = 0;  // and the division in w.part
     for (unsigned how = 0; how < 2 && best_parts == 1; ++how) {
         const unsigned places = place_by(how, springs, w, n, particle_count, work);
         // Fewer parts first: more must gain a sixteenth to be worth their waits.
         for (unsigned p = 2; p <= parts && p <= places; p = p * 2 > parts && p < parts ? parts : p * 2) {
-            cut(springs, w, n, places, p);
+            cut(springs, w, n, particle_count, places, p);
+            cut_parts = p, cut_how = how;
             const uint64_t t = model_time(w, w.part, n, w.sim, work);
             if (t + t / 16 < best) best = t, best_parts = p, best_cut = how;
         }
@@ -231,7 +229,8 @@ unsigned divide(const TCSpring* springs, unsigned n, unsigned particle_count, un
         std::fill(w.part, w.part + n, (unsigned char)0);
         return 1;
     }
-    cut(springs, w, n, place_by(best_cut, springs, w, n, particle_count, work), best_parts);
+    if (cut_parts != best_parts || cut_how != best_cut)
+        cut(springs, w, n, particle_count, place_by(best_cut, springs, w, n, particle_count, work), best_parts);
     return best_parts;
 }
 
@@ -254,7 +253,7 @@ struct StepWaits {
     unsigned wrap_count;
 };
 
-void note_waits(const Work& w, Part* parts, unsigned p, unsigned i, StepWaits& sw) {
+inline void note_waits(const Work& w, Part* parts, unsigned p, unsigned i, StepWaits& sw) {
     for (int k = 0; k < 2; ++k) {
         const unsigned j = w.prev[2 * size_t(i) + k];
         const unsigned spring = j & ~kWrapFlag, q = w.part[spring];
@@ -271,7 +270,7 @@ void note_waits(const Work& w, Part* parts, unsigned p, unsigned i, StepWaits& s
 
 // Springs released by `placed` go to their own part's pool, due `due` in
 // the same part and at once in another.
-void release_into(Work& w, Part* parts, unsigned p, unsigned placed, unsigned due_here) {
+inline void release_into(Work& w, Part* parts, unsigned p, unsigned placed, unsigned due_here) {
     for (int k = 0; k < 2; ++k) {
         const unsigned j = w.g.next[2 * size_t(placed) + k];
         if (j == kNoSpring || --w.g.waiting[j] != 0) continue;
@@ -643,10 +642,10 @@ bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsig
     unsigned* rules = static_cast<unsigned*>(std::malloc(rules_words * sizeof(unsigned)));
     const size_t touched = std::min<size_t>(2 * size_t(spring_count), particle_count);
     unsigned* pending = static_cast<unsigned*>(std::malloc((2 * touched + 1) * sizeof(unsigned)));
-    bool ok = state && rules && pending && allocate_work(w, spring_count, particle_count, parts, schedule) &&
-              link_springs(springs, spring_count, particle_count, w.g);
+    bool ok = state && rules && pending && allocate_work(w, spring_count, particle_count, parts, schedule);
+    SpringEnds ends{w.prev, w.first_slot};
+    ok = ok && link_springs(springs, spring_count, particle_count, w.g, &ends);
     if (ok) {
-        link_previous(springs, spring_count, particle_count, w, w.g.last);
         const unsigned used = divide(springs, spring_count, particle_count, parts, w);
         ok = place_parts(springs, spring_count, used, vectors, w, state) == spring_count &&
              find_finished(w, state, spring_count, particle_count, used, f);
