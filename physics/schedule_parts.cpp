@@ -552,9 +552,10 @@ struct RulesWriter {
 // The streams lie where they go, part after part, so entries only move down.
 // Parts past part_count (the division left them out) have no steps and an empty stream.
 // Each part's rules are gathered in `rules` (`pending`: work memory, a word
-// for each particle a spring touches and as much again) and copied after the streams.
+// for each particle a spring touches; `blocks`, one for each kRulesBatch of
+// them, and one more) and copied after the streams.
 void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_asked, unsigned* schedule,
-                   Finished& f, unsigned particle_count, unsigned* rules, unsigned* pending) {
+                   Finished& f, unsigned particle_count, unsigned* rules, unsigned* pending, uint64_t* blocks) {
     // Which steps are waited for: a bit each, in the memory sim no longer needs.
     uint64_t offsets[kMaxParts + 1] = {};
     for (unsigned p = 0; p < part_count; ++p) offsets[p + 1] = offsets[p] + parts[p].steps + 1;
@@ -568,14 +569,13 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
         }
     unsigned* out = schedule + parts_header_words(parts_asked);
     size_t rules_size = 0, rules_first[kMaxParts + 1] = {};
-    const size_t touched = f.part_first[part_count];
     for (unsigned p = 0; p < part_count; ++p) {
         schedule[3 + p] = parts[p].steps;
         schedule[3 + parts_asked + p] = unsigned(out - schedule);
         rules_first[p] = rules_size;
         RulesWriter rw{f, schedule, rules, rules_size, f.by_step + f.part_first[p], f.by_step + f.part_first[p + 1],
                        f.by_index + f.part_first[p], f.part_first[p + 1] - f.part_first[p], pending, 0, nullptr, 0, 0};
-        rw.make_blocks(reinterpret_cast<uint64_t*>(pending + touched));
+        rw.make_blocks(blocks);
         unsigned* run = nullptr;  // the last run written, while nothing follows it
         // Each entry is read before anything is written over it.
         for (unsigned *e = parts[p].out, *after; e < parts[p].out + parts[p].pos; e = after) {
@@ -641,19 +641,21 @@ bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsig
     const size_t rules_words = size_t(rules_bound(spring_count, particle_count, parts));
     unsigned* rules = static_cast<unsigned*>(std::malloc(rules_words * sizeof(unsigned)));
     const size_t touched = std::min<size_t>(2 * size_t(spring_count), particle_count);
-    unsigned* pending = static_cast<unsigned*>(std::malloc((2 * touched + 1) * sizeof(unsigned)));
-    bool ok = state && rules && pending && allocate_work(w, spring_count, particle_count, parts, schedule);
+    unsigned* pending = static_cast<unsigned*>(std::malloc((touched + 1) * sizeof(unsigned)));
+    uint64_t* blocks = static_cast<uint64_t*>(std::malloc((touched / kRulesBatch + 2) * sizeof(uint64_t)));
+    bool ok = state && rules && pending && blocks && allocate_work(w, spring_count, particle_count, parts, schedule);
     SpringEnds ends{w.prev, w.first_slot};
     ok = ok && link_springs(springs, spring_count, particle_count, w.g, &ends);
     if (ok) {
         const unsigned used = divide(springs, spring_count, particle_count, parts, w);
         ok = place_parts(springs, spring_count, used, vectors, w, state) == spring_count &&
              find_finished(w, state, spring_count, particle_count, used, f);
-        if (ok) write_streams(w, state, used, parts, schedule, f, particle_count, rules, pending);
+        if (ok) write_streams(w, state, used, parts, schedule, f, particle_count, rules, pending, blocks);
     }
     std::free(state);
     std::free(rules);
     std::free(pending);
+    std::free(blocks);
     std::free(f.by_step);
     std::free(f.by_index);
     std::free(f.step);
