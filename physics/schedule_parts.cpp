@@ -151,53 +151,55 @@ void cut(const TCSpring* springs, Work& w, unsigned n, unsigned particle_count, 
     for (unsigned i = 0; i < n; ++i) w.part[i] = w.part_of[springs[i].a];
 }
 
-// Each end's wait in the model: the spring it waits for (n: none), and
-// whether another part holds it (kAcross) or it is of the previous pass
-// (kWrapped). Worked out once a division, read kModelPasses times.
-constexpr unsigned kAcross = 1u << 31, kWrapped = 1u << 30, kWaitSpring = kWrapped - 1;
+// The model. A spring starts when its part's spring before it ends, or when
+// a spring it waits for ends, kLatency later if another part holds that one.
+// A spring of the same part always ended before the part's spring before (in
+// this pass, or in the previous one for the first spring on a particle), so
+// only the waits across parts can hold a spring back: they are marked, once
+// a division, and only they are looked at in each of the kModelPasses passes.
 
-void model_waits(const Work& w, const unsigned char* part, unsigned n, unsigned* waits) {
-    for (size_t slot = 0; slot < 2 * size_t(n); ++slot) {
-        const unsigned i = unsigned(slot >> 1), j = w.prev[slot], s = j & ~kWrapFlag;
-        const bool wrapped = (j & kWrapFlag) != 0;
-        // A spring alone on its particle waits for nobody else's, and a
-        // spring from a particle to itself not for itself.
-        waits[slot] = s == i ? n : s | (wrapped ? kWrapped : 0) | (part[s] != part[i] ? kAcross : 0);
-    }
+// Whether spring i's wait at end k crosses parts.
+inline bool waits_across(const Work& w, const unsigned char* part, unsigned i, int k) {
+    const unsigned s = w.prev[2 * size_t(i) + k] & ~kWrapFlag;
+    return s != i && part[s] != part[i];
 }
 
-// The model's time for kModelPasses passes so divided, with nothing
-// between them: each part applies its springs in the given order, one unit
-// each; a spring starts when the springs it waits for have ended, kLatency
-// later when another part holds them. The first spring on a particle waits
-// for the last one on it in the previous pass. `waits`: 2n words of work memory.
-// One pass of the model, from the parts' times in `end`; in the first pass
-// there is no previous one to wait for.
+// When spring i's wait at end k lets it start, if it crosses parts; in the
+// first pass there is no previous one to wait for.
 template <bool kFirstPass>
-void model_pass(const unsigned char* part, unsigned n, const unsigned* waits, unsigned* end_at, uint64_t* end) {
-    auto ends = [end_at](unsigned v) -> uint64_t {
-        if (kFirstPass && (v & kWrapped)) return 0;
-        return uint64_t(end_at[v & kWaitSpring]) + ((v >> 25) & kLatency);  // kLatency when kAcross
-    };
+uint64_t wait_ends(const Work& w, const unsigned char* part, const unsigned* end_at, unsigned i, int k) {
+    const unsigned j = w.prev[2 * size_t(i) + k];
+    if (!waits_across(w, part, i, k) || (kFirstPass && (j & kWrapFlag))) return 0;
+    return end_at[j & ~kWrapFlag] + kLatency;
+}
+
+// One pass of the model, from the parts' times in `end`.
+template <bool kFirstPass>
+void model_pass(const Work& w, const unsigned char* part, const unsigned char* across, unsigned n, unsigned* end_at,
+                uint64_t* end) {
     // The part of the spring before and when it ends, kept while the part stays.
     unsigned p = part[0];
     uint64_t now = end[p];
     for (unsigned i = 0; i < n; ++i) {
         if (part[i] != p) end[p] = now, p = part[i], now = end[p];
-        now = std::max(now, std::max(ends(waits[2 * size_t(i)]), ends(waits[2 * size_t(i) + 1]))) + 1;
+        ++now;
+        if (across[i])
+            now = std::max(now, std::max(wait_ends<kFirstPass>(w, part, end_at, i, 0),
+                                         wait_ends<kFirstPass>(w, part, end_at, i, 1)) + 1);
         // A time past 32 bits is far slower than one part: it only needs to stay so.
         end_at[i] = unsigned(std::min<uint64_t>(now, UINT_MAX));
     }
     end[p] = now;
 }
-static_assert(kLatency == 64 && kAcross >> 25 == kLatency, "model_pass finds the latency by a shift");
 
-uint64_t model_time(const Work& w, const unsigned char* part, unsigned n, unsigned* end_at, unsigned* waits) {
-    model_waits(w, part, n, waits);
-    end_at[n] = 0;  // waited for by those that wait for none
+// The model's time for kModelPasses passes so divided, with nothing between
+// them: each part applies its springs in the given order, one unit each.
+// `across`: n bytes of work memory.
+uint64_t model_time(const Work& w, const unsigned char* part, unsigned n, unsigned* end_at, unsigned char* across) {
+    for (unsigned i = 0; i < n; ++i) across[i] = waits_across(w, part, i, 0) || waits_across(w, part, i, 1);
     uint64_t end[kMaxParts] = {};
-    model_pass<true>(part, n, waits, end_at, end);
-    for (unsigned pass = 1; pass < kModelPasses; ++pass) model_pass<false>(part, n, waits, end_at, end);
+    model_pass<true>(w, part, across, n, end_at, end);
+    for (unsigned pass = 1; pass < kModelPasses; ++pass) model_pass<false>(w, part, across, n, end_at, end);
     return *std::max_element(end, end + kMaxParts);
 }
 
@@ -221,7 +223,7 @@ unsigned divide(const TCSpring* springs, unsigned n, unsigned particle_count, un
         for (unsigned p = 2; p <= parts && p <= places; p = p * 2 > parts && p < parts ? parts : p * 2) {
             cut(springs, w, n, particle_count, places, p);
             cut_parts = p, cut_how = how;
-            const uint64_t t = model_time(w, w.part, n, w.sim, work);
+            const uint64_t t = model_time(w, w.part, n, w.sim, reinterpret_cast<unsigned char*>(work));
             if (t + t / 16 < best) best = t, best_parts = p, best_cut = how;
         }
     }
