@@ -32,6 +32,10 @@ inline v128_t shapes_simd128(v128_t& X, v128_t& Y, const TCRules& r) {
         const v128_t radius = wasm_f32x4_splat(r.circles[k].radius);
         const v128_t dx = wasm_f32x4_sub(X, cx), dy = wasm_f32x4_sub(Y, cy);
         const v128_t adx = wasm_f32x4_abs(dx), ady = wasm_f32x4_abs(dy);
+        // clen is at least its longer side's product: lanes below the radius by that alone, or none.
+        if (!wasm_v128_any_true(wasm_f32x4_lt(wasm_f32x4_mul(wasm_f32x4_splat(kClenLong), wasm_f32x4_pmax(adx, ady)),
+                                              radius)))
+            continue;
         // As in spring_groups_wasm.cpp: pmin(dy, dx) and pmax(dx, dy) pick clen's sides, NaN too.
         const v128_t len = wasm_f32x4_add(pinned(wasm_f32x4_mul(wasm_f32x4_splat(kClenShort), wasm_f32x4_pmin(ady, adx))),
                                           pinned(wasm_f32x4_mul(wasm_f32x4_splat(kClenLong), wasm_f32x4_pmax(adx, ady))));

@@ -44,6 +44,9 @@ inline __m128 shapes_sse2(__m128& X, __m128& Y, const TCRules& r) {
         const __m128 radius = _mm_set1_ps(r.circles[k].radius);
         const __m128 dx = _mm_sub_ps(X, cx), dy = _mm_sub_ps(Y, cy);
         const __m128 adx = _mm_andnot_ps(sign, dx), ady = _mm_andnot_ps(sign, dy);
+        // clen is at least its longer side's product: lanes below the radius by that alone, or none.
+        if (_mm_movemask_ps(_mm_cmplt_ps(_mm_mul_ps(_mm_set1_ps(kClenLong), _mm_max_ps(adx, ady)), radius)) == 0)
+            continue;
         const __m128 dy_longer = _mm_cmpgt_ps(ady, adx);  // false also when either is NaN
         const __m128 len = _mm_add_ps(pinned(_mm_mul_ps(_mm_set1_ps(kClenShort), choose(dy_longer, ady, adx))),
                                       pinned(_mm_mul_ps(_mm_set1_ps(kClenLong), choose(dy_longer, adx, ady))));
@@ -118,6 +121,9 @@ __attribute__((target("avx2"))) inline __m256 shapes_avx2(__m256& X, __m256& Y, 
         const __m256 radius = _mm256_set1_ps(r.circles[k].radius);
         const __m256 dx = _mm256_sub_ps(X, cx), dy = _mm256_sub_ps(Y, cy);
         const __m256 adx = _mm256_andnot_ps(sign, dx), ady = _mm256_andnot_ps(sign, dy);
+        // clen is at least its longer side's product: lanes below the radius by that alone, or none.
+        const __m256 near = _mm256_mul_ps(_mm256_set1_ps(kClenLong), _mm256_max_ps(adx, ady));
+        if (_mm256_movemask_ps(_mm256_cmp_ps(near, radius, _CMP_LT_OQ)) == 0) continue;
         const __m256 dy_longer = _mm256_cmp_ps(ady, adx, _CMP_GT_OQ);
         const __m256 len =
             _mm256_add_ps(pinned(_mm256_mul_ps(_mm256_set1_ps(kClenShort), choose_avx2(dy_longer, ady, adx))),
