@@ -15,7 +15,10 @@
 // own recent stores. While too few
 // are ready (a rope, the first corner of a cloth) springs go one at a time
 // into a sequence, applied one after another as plain code; taking them
-// breadth first there finds the width the groups need soonest.
+// breadth first there finds the width the groups need soonest. As springs
+// are placed, the schedule also learns where each particle's last spring
+// ends: the rules of spring_pass_rules are applied there, a block of
+// particles at a time (kernel.h).
 #include "kernel.h"
 
 #include <algorithm>
