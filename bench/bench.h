@@ -88,6 +88,8 @@ void run_on_both(const std::function<void(unsigned)>& job);
 void stop_helper();
 // The rules inside the pass beside the caller's ways (bench_rules.cpp): measures and prints.
 void print_rules();
+// How long the schedules take to make, in passes (bench_schedule.cpp): measures and prints.
+void print_schedules();
 
 // The closing figures by name (ns a spring, ratios, sides), written as JSON
 // with the machine, the build and the path taken (figures.cpp).

@@ -417,10 +417,14 @@ const char* take_figures_out(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
     const char* figures_out = take_figures_out(argc, argv);
-    // --rules, --collide: the rules' or the collisions' figures alone, for a quick look.
+    // --rules, --schedules, --collide: those figures alone, for a quick look.
     if (argc > 1 && std::string(argv[1]) == "--rules") {
         print_rules();
         stop_helper();
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--schedules") {
+        print_schedules();
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "--collide") {
@@ -452,6 +456,7 @@ int main(int argc, char** argv) {
     print_rules();
     print_collide();
     stop_helper();
+    print_schedules();
     if (figures_out && !write_figures(figures_out, "native", physics_path_name(physics_selected_path()))) return 1;
     return 0;
 }

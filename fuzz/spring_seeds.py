@@ -105,6 +105,11 @@ def main(directory):
     rules = ([(0, 0, 0, 1), (10, 10, 0, 1), (19, 19, 0, 1), (300, 5, 20, 0)],
              [(0, -1, -14)], [(8, 9, 3.5)])
     write_seed(directory, 'cloth_20x16', 2, particles, springs, rules=rules)
+    # The same cloth with a single hold, and with balls alone: the sets where a
+    # lone hold or the circles without holds and planes were once left out.
+    write_seed(directory, 'one_hold', 2, particles, springs, rules=([(150, 4, 7, 0)], [], []))
+    write_seed(directory, 'circles_alone', 3, particles, springs,
+               rules=([], [], [(8, 9, 3.5), (3, 3, 2), (-7, 0, 1)]))
 
     # A rope of raw positions, forward, then a few springs back along it: no group at all.
     particles = [(0, i * 0.7 + rng.uniform(-0.1, 0.1), rng.uniform(-0.2, 0.2)) for i in range(41)]

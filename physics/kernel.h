@@ -39,6 +39,7 @@
 #include <penshell/physics.h>
 #include "physics_paths.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -155,9 +156,13 @@ inline float spring_move(float& ax, float& ay, float& bx, float& by, float rest_
 //       ends, all as record offsets (see rest_at and pair_at)
 //     kRunSequence: count springs to apply one after another, each three
 //       words: its index, its a, its b
+//   then, at plain_schedule_runs_words(spring_count): the particle count; the
+//   number of words of rules entries after it; the entries, each a range of
+//   particles as a part's entries are written (below), in the order the pass
+//   reaches them. An entry's offset is where a group or a sequence's spring
+//   ends (1: before the first), so a pass applies the rules between groups.
 // The particle indices are copied so a pass never reads a particle that the
 // schedule did not check against particle_count.
-
 // Eight springs: one AVX-512 register of (x, y) pairs, two AVX2 steps, four
 // SSE2 steps. Sixteen ran a 256x256 cloth as fast but left a 32x32 one half
 // in sequences, where fewer than a group's width are ready.
@@ -172,6 +177,16 @@ inline uint64_t plain_schedule_runs_words(uint64_t spring_count) {
     // Runs alternate between groups and sequences and a group run holds at
     // least one group: at most 2 * (spring_count / kGroupWidth) + 1 runs.
     return 1 + 3 * spring_count + 2 * (spring_count / kGroupWidth) + 1;
+}
+// The rules of a pass go through the particles in blocks of this many, few
+// enough to be in the cache still when the block's last spring is done.
+constexpr unsigned kRulesBlock = 512;
+// Words of the plain schedule's rules entries at most: four an entry (one
+// range), an entry a block or several side by side that finish at one place;
+// blocks no spring touches join their like neighbours.
+inline uint64_t plain_rules_words(uint64_t spring_count, uint64_t particle_count) {
+    const uint64_t touched_blocks = std::min<uint64_t>(2 * spring_count, (particle_count + kRulesBlock - 1) / kRulesBlock);
+    return 4 * (2 * touched_blocks + 1);
 }
 
 // Groups name records by offset, not index, so the group code adds them to a
@@ -209,39 +224,184 @@ constexpr unsigned kMinDistance = 8;
 // Groups hold record offsets, three times the index, in 32 bits.
 constexpr uint64_t kMaxVectorIndex = uint64_t(UINT32_MAX) / 3;
 
+// A set of indices below a size fixed when it is made, that gives up its
+// lowest first: a bit an index, and above those a bit for each word that
+// holds any, and so on up to a single word. Adding and taking cost a few
+// words' reads each, where a heap of ready springs took a dozen steps of
+// branches nobody could predict.
+struct LowestFirst {
+    static constexpr unsigned kMaxLevels = 6;  // 64^6 indices: more than 32 bits
+    uint64_t* bits;
+    size_t level_at[kMaxLevels];  // where each level's words start, the indices' own first
+    unsigned levels;
+    size_t low;  // no index lies in a word of the first level below this one
+
+    // Words for `size` indices, and the set over that many zeroed words.
+    static size_t words(size_t size);
+    void init(uint64_t* zeroed, size_t size);
+    void insert(unsigned i) {
+        if ((i >> 6) < low) low = i >> 6;
+        for (unsigned l = 0; l < levels; ++l, i >>= 6) {
+            uint64_t& w = bits[level_at[l] + (i >> 6)];
+            const bool had = w != 0;
+            w |= uint64_t(1) << (i & 63);
+            if (had) return;  // the levels above know of this word already
+        }
+    }
+    // The set must not be empty. Ready springs gather at the low end, so the
+    // word of the last one taken usually holds the next too.
+    unsigned take_lowest() {
+        unsigned i;
+        if (bits[low] != 0) {
+            i = unsigned(low << 6) | unsigned(__builtin_ctzll(bits[low]));
+        } else {
+            i = 0;
+            for (unsigned l = levels; l-- > 0;) i = i << 6 | unsigned(__builtin_ctzll(bits[level_at[l] + i]));
+            low = i >> 6;
+        }
+        // Each bit on the way up is its word's lowest: clear them until a
+        // word keeps another.
+        for (unsigned l = 0, j = i; l < levels; ++l, j >>= 6) {
+            uint64_t& w = bits[level_at[l] + (j >> 6)];
+            w &= w - 1;
+            if (w != 0) break;
+        }
+        return i;
+    }
+};
+
 // Work memory of a scheduler, freed when it returns.
 struct SpringGraph {
     unsigned* next;          // two per spring: the springs that wait for it (kNoSpring: none)
-    unsigned char* waiting;  // per spring: how many unplaced springs it still waits for
+    // Per spring: how many unplaced springs it still waits for. Not a char:
+    // a store through a char may alias anything, and every pointer and count
+    // of the placing would be read again after each.
+    uint16_t* waiting;
     unsigned* queue;         // released springs in order (and their due group), or a sequence's
     unsigned* due;
-    unsigned* ready;         // springs that may join a group now: a heap, lowest first
+    uint64_t* ready;         // the bits of the pools' LowestFirst sets, one after another
+    unsigned* last;          // per particle: the last spring on it (kNoSpring: none)
+    const TCSpring* springs;  // the springs linked
 };
 
-// Every array of n entries (one at least); false, with whatever was had
-// still to be freed by free_graph, when the memory cannot be had.
-bool allocate_graph(SpringGraph& g, unsigned spring_count);
+// Every array of n entries (one at least), the particles' of particle_count;
+// false, with whatever was had still to be freed by free_graph, when the
+// memory cannot be had. `pools`: how many ready sets the springs are shared
+// among, each over all of them (its words are only touched where its
+// springs are: cheap, as long as nobody zeroes them by hand).
+bool allocate_graph(SpringGraph& g, unsigned spring_count, unsigned particle_count, unsigned pools = 1);
 void free_graph(SpringGraph& g);
-// Fills next and waiting: each spring waits for the previous spring on each
-// of its particles. False when its work memory cannot be had.
-bool link_springs(const TCSpring* springs, unsigned spring_count, SpringGraph& g);
+// Each end of each spring (slot 2 * spring + end) and the spring before it
+// on that particle (for the particle's first end, kWrapFlag and the last
+// spring on it: the one before in the pass before), and the end that names
+// each particle first (kNoSpring: none): what the parts' scheduler needs.
+constexpr unsigned kWrapFlag = 1u << 31;
+struct SpringEnds {
+    unsigned* prev;   // two a spring
+    unsigned* first;  // one a particle
+    // Spring i from a to b, the springs before it on them as link_springs keeps them.
+    void note(unsigned i, unsigned a, unsigned b, unsigned from_a, unsigned from_b) {
+        if (from_a == kNoSpring) first[a] = 2 * i; else prev[2 * size_t(i)] = from_a >> 1;
+        if (b == a) prev[2 * size_t(i) + 1] = i;
+        else if (from_b == kNoSpring) first[b] = 2 * i + 1;
+        else prev[2 * size_t(i) + 1] = from_b >> 1;
+    }
+};
 
-// Springs ready to join a group: a heap that yields the lowest index first,
-// and the springs released by groups, waiting in order until they are due.
-// Its arrays hold as many springs as may pass through it.
+// Fills next and waiting: each spring waits for the previous spring on each
+// of its particles; and last; and `ends`, if given. False when a spring names
+// a particle at or past particle_count. There are fewer than 2^31 springs.
+bool link_springs(const TCSpring* springs, unsigned spring_count, unsigned particle_count, SpringGraph& g,
+                  SpringEnds* ends = nullptr);
+
+// Springs ready to join a group, the lowest index first, and the springs
+// released by groups, waiting in order until they are due. Its arrays hold as
+// many springs as may pass through it.
+//
+// The ready are few at a time while a set is swept in its order (a cloth's
+// a dozen): they are kept in a short array, those made ready since the last
+// take sorted in then. Past its length (a set in no order, a sequence
+// drained) they all go to a LowestFirst set until it is empty again.
 struct ReadyPool {
-    unsigned *ready, *queue, *due;
+    static constexpr unsigned kFew = 32;
+    unsigned few[kFew];
+    unsigned first, sorted, end;  // few[first, end) ready, increasing up to `sorted`
+    bool many;                    // the ready are in `ready` instead
+    LowestFirst ready;
+    unsigned *queue, *due;
     unsigned ready_count, head, tail;
 
-    static bool later(unsigned x, unsigned y) { return x > y; }
-    void make_ready(unsigned i);
-    unsigned take_lowest();
+    // A pool of springs below `size`, its LowestFirst set in `bits` (zeroed).
+    void init(uint64_t* bits, size_t size, unsigned* pool_queue, unsigned* pool_due) {
+        first = sorted = end = 0, many = false;
+        ready.init(bits, size);
+        queue = pool_queue, due = pool_due;
+        ready_count = head = tail = 0;
+    }
+    void make_ready(unsigned i) {
+        ++ready_count;
+        if (!many && end == kFew) room();
+        if (many) return ready.insert(i);
+        few[end++] = i;
+    }
+    unsigned take_lowest() {
+        --ready_count;
+        if (many) {
+            many = ready_count != 0;
+            return ready.take_lowest();
+        }
+        if (sorted == first && sorted < end) ++sorted;
+        for (; sorted < end; ++sorted) {  // insertion: the new are mostly above the rest
+            const unsigned i = few[sorted];
+            unsigned k = sorted;
+            if (i < few[first]) {  // below them all: no need to look for where to stop
+                for (; k > first; --k) few[k] = few[k - 1];
+            } else {
+                for (; few[k - 1] > i; --k) few[k] = few[k - 1];
+            }
+            few[k] = i;
+        }
+        const unsigned i = few[first++];
+        if (first == end) first = sorted = end = 0;
+        return i;
+    }
+    // The array is full to its end: moved down, or all of it into the set.
+    void room() {
+        if (first == 0) {
+            for (unsigned k = 0; k < kFew; ++k) ready.insert(few[k]);
+            many = true, sorted = end = 0;
+            return;
+        }
+        std::memmove(few, few + first, (end - first) * sizeof(unsigned));
+        sorted -= first, end -= first, first = 0;
+    }
     // Those due by `group` become ready; so do earlier ones when the ready
-    // are fewer than `wanted`.
-    void make_due_ready(unsigned group, unsigned wanted);
+    // are fewer than `wanted`. The few still waiting then move to the
+    // queue's start now and then, so that it keeps to a few pages of memory
+    // (pages never touched cost nothing) while every spring passes through it.
+    void make_due_ready(unsigned group, unsigned wanted) {
+        while (head < tail && (due[head] <= group || ready_count < wanted)) make_ready(queue[head++]);
+        if (head < 1024 || tail - head > head) return;
+        std::memmove(queue, queue + head, (tail - head) * sizeof(unsigned));
+        std::memmove(due, due + head, (tail - head) * sizeof(unsigned));
+        tail -= head, head = 0;
+    }
     unsigned size() const { return ready_count + (tail - head); }
     // Springs that waited only for `placed` are released, due `when`.
-    void release_next(const SpringGraph& g, unsigned placed, unsigned when);
+    void release_next(const SpringGraph& g, unsigned placed, unsigned when) {
+        for (int k = 0; k < 2; ++k) {
+            const unsigned j = g.next[2 * size_t(placed) + k];
+            if (j == kNoSpring || --g.waiting[j] != 0) continue;
+            queue[tail] = j, due[tail++] = when;
+            prefetch_spring(g, j);
+        }
+    }
+    // A spring just released is placed a few groups later: its words are
+    // fetched meanwhile, scattered as a sweep's ready springs are over many rows.
+    static void prefetch_spring(const SpringGraph& g, unsigned j) {
+        __builtin_prefetch(g.springs + j);
+        __builtin_prefetch(g.next + 2 * size_t(j));
+    }
 };
 
 // Shared with the parts of a pass (spring_parts.cpp): the group code of a
@@ -288,8 +448,6 @@ constexpr unsigned kRulesRanges = 1u << 31;
 inline unsigned parts_header_words(unsigned parts) { return 6 + 3 * parts; }
 inline unsigned parts_particle_word(unsigned parts) { return 4 + 2 * parts; }
 inline unsigned parts_rules_word(unsigned parts, unsigned part) { return 5 + 2 * parts + part; }
-float run_parts_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs,
-                         unsigned spring_count, const unsigned* schedule);
 
 
 // ---- Rules (rules.cpp) ----
@@ -346,6 +504,54 @@ struct RuleShapes {
 RuleShapes rule_shapes_for(int path);
 // A null rules record as no rules.
 inline TCRules rules_or_none(const TCRules* rules) { return rules ? *rules : TCRules{}; }
+
+// A pass's rules entries (a part's, or the plain schedule's: the layouts
+// above), applied as the pass reaches the places they name.
+struct RuleEntries {
+    const unsigned* schedule;
+    const unsigned* at;  // the next entry
+    const unsigned* end;
+    RuleShapes shapes;
+    TCRules rules;
+    TCVerlet* particles;
+    const uint64_t* sorted;  // (particle << 32 | hold), increasing; null: too many holds to sort
+    unsigned sorted_count;
+    bool holds;  // false: the holds are put after the pass instead
+
+    // Where the next entry is to be applied, or `limit` if that is not before it.
+    const unsigned* until(const unsigned* limit) const {
+        return at < end && schedule + at[0] < limit ? schedule + at[0] : limit;
+    }
+    // The entries at `position`, if any.
+    void reach(const unsigned* position) {
+        if (at < end && schedule + at[0] == position) apply(position);
+    }
+    void apply(const unsigned* position);
+    void hold_in(const unsigned* data, unsigned count, bool ranges);
+};
+// No rules: a pass's runs go whole.
+struct NoRules {
+    const unsigned* until(const unsigned* limit) const { return limit; }
+    void reach(const unsigned*) {}
+};
+
+// Holds sorted by particle before a pass, for RuleEntries: at most this
+// many, into `sorted`, each particle's in their order; false when there are
+// more (they are then looked through at every entry, or put after the pass).
+constexpr unsigned kSortedHolds = 512;
+bool sort_holds(const TCRules& rules, uint64_t* sorted);
+// The entries of part `part` of a parts schedule, or (part kMaxParts) the
+// plain schedule's, for the rules `rules` on `particles`.
+RuleEntries rule_entries(const unsigned* schedule, unsigned spring_count, unsigned part, RuleShapes shapes,
+                         const TCRules& rules, TCVerlet* particles, const uint64_t* sorted, bool holds);
+
+// spring_pass through a plain schedule it follows, the rules applied as it
+// reaches their entries; and through a parts schedule on one thread, each
+// part's own rules (kMaxParts of them) as its stream reaches them.
+float run_schedule_rules(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                         const unsigned* schedule, RuleEntries& rules);
+float run_parts_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs,
+                         unsigned spring_count, const unsigned* schedule, RuleEntries* rules = nullptr);
 // False when a hold names a particle at or past particle_count.
 bool holds_within(const TCRules& rules, unsigned particle_count);
 // The particle count the schedule was made with, or `otherwise` for a schedule that is not followed.

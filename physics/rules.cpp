@@ -1,6 +1,8 @@
-// Rules in a pass on one thread: spring_pass, then every particle's planes,
-// circles and holds (the reference in the header). The planes and circles go
-// to the path's code, several particles at a time; the portable code is here.
+// Rules in a pass: each particle's planes, circles and holds (the reference
+// in the header) applied by the entries of the schedule, right after the
+// particle's last spring, on one thread and on parts alike. The planes and
+// circles go to the path's code, several particles at a time; the portable
+// code is here.
 #include "kernel.h"
 
 void rule_shapes_scalar(TCVerlet* particles, unsigned first, unsigned end, const TCRules& rules) {
@@ -28,6 +30,16 @@ RuleShapes rule_shapes_for(int path) {
     }
 }
 
+namespace {
+
+// Every hold in its order: each particle's holds come after its shapes and in
+// the holds' order, whichever particles come between.
+void put_holds(TCVerlet* particles, const TCRules& rules) {
+    for (unsigned k = 0; k < rules.hold_count; ++k) hold_put(particles[rules.holds[k].particle], rules.holds[k]);
+}
+
+}  // namespace
+
 bool holds_within(const TCRules& rules, unsigned particle_count) {
     for (unsigned k = 0; k < rules.hold_count; ++k)
         if (rules.holds[k].particle >= particle_count) return false;
@@ -40,13 +52,91 @@ unsigned schedule_particle_count(const unsigned* schedule, unsigned spring_count
     return schedule[0] == spring_count ? schedule[plain_schedule_runs_words(spring_count)] : otherwise;
 }
 
+bool sort_holds(const TCRules& rules, uint64_t* sorted) {
+    const unsigned n = rules.hold_count;
+    if (n > kSortedHolds) return false;
+    // Holds usually come in order, a pen's last: a few steps of insertion put that right.
+    unsigned descents = 0;
+    for (unsigned k = 0; k < n; ++k) {
+        sorted[k] = uint64_t(rules.holds[k].particle) << 32 | k;
+        descents += k > 0 && sorted[k] < sorted[k - 1];
+    }
+    if (descents > 4) {
+        std::sort(sorted, sorted + n);
+        return true;
+    }
+    for (unsigned k = 1; k < n; ++k)
+        for (unsigned j = k; j > 0 && sorted[j] < sorted[j - 1]; --j) std::swap(sorted[j], sorted[j - 1]);
+    return true;
+}
+
+RuleEntries rule_entries(const unsigned* schedule, unsigned spring_count, unsigned part, RuleShapes shapes,
+                         const TCRules& rules, TCVerlet* particles, const uint64_t* sorted, bool holds) {
+    const unsigned *at, *end;
+    if (part == kMaxParts) {
+        at = schedule + plain_schedule_runs_words(spring_count) + 2;
+        end = at + at[-1];
+    } else {
+        const unsigned parts = schedule[2];
+        at = schedule + schedule[parts_rules_word(parts, part)];
+        end = schedule + schedule[parts_rules_word(parts, part + 1)];
+    }
+    return RuleEntries{schedule, at, end, shapes, rules, particles, sorted, sorted ? rules.hold_count : 0, holds};
+}
+
+namespace {
+
+// Whether particle i is among an entry's (sorted) particles or ranges.
+bool among(const unsigned* data, unsigned count, bool ranges, unsigned i) {
+    if (!ranges) return std::binary_search(data, data + count, i);
+    unsigned lo = 0, hi = count;  // the last range that starts at or before i
+    while (hi - lo > 1) {
+        const unsigned mid = (lo + hi) / 2;
+        if (data[2 * mid] <= i) lo = mid; else hi = mid;
+    }
+    return data[2 * lo] <= i && i < data[2 * lo + 1];
+}
+
+}  // namespace
+
+void RuleEntries::apply(const unsigned* position) {
+    const unsigned offset = unsigned(position - schedule);
+    while (at < end && at[0] == offset) {
+        const bool ranges = (at[1] & kRulesRanges) != 0;
+        const unsigned count = at[1] & ~kRulesRanges;
+        const unsigned* data = at + 2;
+        if (rules.plane_count != 0 || rules.circle_count != 0) {
+            if (!ranges) shapes.list(particles, data, count, rules);
+            for (unsigned k = 0; ranges && k < count; ++k) shapes.range(particles, data[2 * k], data[2 * k + 1], rules);
+        }
+        if (holds && rules.hold_count != 0) hold_in(data, count, ranges);
+        at += 2 + (ranges ? 2 : 1) * size_t(count);
+    }
+}
+
+// The holds on the entry's particles: for each particle, its holds in their order.
+void RuleEntries::hold_in(const unsigned* data, unsigned count, bool ranges) {
+    const unsigned first = data[0], last = ranges ? data[2 * count - 1] - 1 : data[count - 1];
+    if (!sorted) {
+        for (unsigned k = 0; k < rules.hold_count; ++k) {
+            const unsigned i = rules.holds[k].particle;
+            if (i - first <= last - first && among(data, count, ranges, i)) hold_put(particles[i], rules.holds[k]);
+        }
+        return;
+    }
+    for (const uint64_t* h = std::lower_bound(sorted, sorted + sorted_count, uint64_t(first) << 32);
+         h < sorted + sorted_count && unsigned(*h >> 32) <= last; ++h) {
+        const unsigned i = unsigned(*h >> 32);
+        if (among(data, count, ranges, i)) hold_put(particles[i], rules.holds[unsigned(*h)]);
+    }
+}
+
 namespace {
 
 // Every particle's rules, in the order of the header's reference.
 void apply_rules_everywhere(RuleShapes shapes, TCVerlet* particles, unsigned particle_count, const TCRules& rules) {
     if (rules.plane_count != 0 || rules.circle_count != 0) shapes.range(particles, 0, particle_count, rules);
-    // Each particle's holds come after its shapes and in the holds' order: one pass over them keeps both.
-    for (unsigned k = 0; k < rules.hold_count; ++k) hold_put(particles[rules.holds[k].particle], rules.holds[k]);
+    put_holds(particles, rules);
 }
 
 }  // namespace
@@ -57,8 +147,30 @@ float pass_rules(SpringGroupsFn groups, RuleShapes shapes, TCVerlet* particles, 
     if (schedule_particle_count(schedule, spring_count, particle_count) != particle_count ||
         !holds_within(r, particle_count))
         return -1.0f;
-    const float largest = run_schedule(groups, particles, springs, spring_count, schedule);
-    apply_rules_everywhere(shapes, particles, particle_count, r);
+    const bool plain = spring_count != 0 && schedule[0] == spring_count;
+    const bool parts = spring_count != 0 && schedule[0] == kPartsSchedule && schedule[1] == spring_count;
+    if (!plain && !parts) {  // no springs, or a schedule not followed: the rules after them
+        const float largest = run_schedule(groups, particles, springs, spring_count, schedule);
+        apply_rules_everywhere(shapes, particles, particle_count, r);
+        return largest;
+    }
+    // Each particle's rules right after its last spring, while it is in the
+    // cache still. On one thread holds that cannot be sorted are put after
+    // the pass, at once, rather than looked for at every entry.
+    uint64_t sorted[kSortedHolds];
+    const bool fits = sort_holds(r, sorted);
+    float largest;
+    if (plain) {
+        RuleEntries entries = rule_entries(schedule, spring_count, kMaxParts, shapes, r, particles,
+                                           fits ? sorted : nullptr, fits);
+        largest = run_schedule_rules(groups, particles, springs, spring_count, schedule, entries);
+    } else {
+        RuleEntries entries[kMaxParts];
+        for (unsigned p = 0; p < schedule[2]; ++p)
+            entries[p] = rule_entries(schedule, spring_count, p, shapes, r, particles, fits ? sorted : nullptr, fits);
+        largest = run_parts_schedule(groups, particles, springs, spring_count, schedule, entries);
+    }
+    if (!fits) put_holds(particles, r);
     return largest;
 }
 

@@ -32,6 +32,10 @@ inline v128_t shapes_simd128(v128_t& X, v128_t& Y, const TCRules& r) {
         const v128_t radius = wasm_f32x4_splat(r.circles[k].radius);
         const v128_t dx = wasm_f32x4_sub(X, cx), dy = wasm_f32x4_sub(Y, cy);
         const v128_t adx = wasm_f32x4_abs(dx), ady = wasm_f32x4_abs(dy);
+        // clen is at least its longer side's product: lanes below the radius by that alone, or none.
+        if (!wasm_v128_any_true(wasm_f32x4_lt(wasm_f32x4_mul(wasm_f32x4_splat(kClenLong), wasm_f32x4_pmax(adx, ady)),
+                                              radius)))
+            continue;
         // As in spring_groups_wasm.cpp: pmin(dy, dx) and pmax(dx, dy) pick clen's sides, NaN too.
         const v128_t len = wasm_f32x4_add(pinned(wasm_f32x4_mul(wasm_f32x4_splat(kClenShort), wasm_f32x4_pmin(ady, adx))),
                                           pinned(wasm_f32x4_mul(wasm_f32x4_splat(kClenLong), wasm_f32x4_pmax(adx, ady))));
@@ -47,11 +51,12 @@ inline v128_t shapes_simd128(v128_t& X, v128_t& Y, const TCRules& r) {
 }
 
 
+// Planes and circles on `count` particles, the k-th at(k).
 template <class At>
-void shapes_over_simd128(TCVerlet* p, unsigned count, At at, const TCRules& r) {
-    unsigned k = 0;
+void shapes_over_simd128(size_t count, At at, const TCRules& r) {
+    size_t k = 0;
     for (; count - k >= 4; k += 4) {
-        float *p0 = &p[at(k)].x, *p1 = &p[at(k + 1)].x, *p2 = &p[at(k + 2)].x, *p3 = &p[at(k + 3)].x;
+        float *p0 = &at(k)->x, *p1 = &at(k + 1)->x, *p2 = &at(k + 2)->x, *p3 = &at(k + 3)->x;
         const v128_t p01 = wasm_v128_load64_lane(p1, wasm_v128_load64_zero(p0), 1);
         const v128_t p23 = wasm_v128_load64_lane(p3, wasm_v128_load64_zero(p2), 1);
         v128_t X = wasm_i32x4_shuffle(p01, p23, 0, 2, 4, 6), Y = wasm_i32x4_shuffle(p01, p23, 1, 3, 5, 7);
@@ -62,17 +67,17 @@ void shapes_over_simd128(TCVerlet* p, unsigned count, At at, const TCRules& r) {
         wasm_v128_store64_lane(p2, q23, 0);
         wasm_v128_store64_lane(p3, q23, 1);
     }
-    for (; k < count; ++k) shapes_move(p[at(k)].x, p[at(k)].y, r);
+    for (; k < count; ++k) shapes_move(at(k)->x, at(k)->y, r);
 }
 
 }  // namespace
 
 void rule_shapes_simd128(TCVerlet* p, unsigned first, unsigned end, const TCRules& r) {
-    shapes_over_simd128(p, end - first, [first](unsigned k) { return first + k; }, r);
+    shapes_over_simd128(end - first, [base = p + first](size_t k) { return base + k; }, r);
 }
 
 void rule_shapes_list_simd128(TCVerlet* p, const unsigned* list, unsigned count, const TCRules& r) {
-    shapes_over_simd128(p, count, [list](unsigned k) { return list[k]; }, r);
+    shapes_over_simd128(count, [p, list](size_t k) { return p + list[k]; }, r);
 }
 
 #endif

@@ -44,6 +44,9 @@ inline __m128 shapes_sse2(__m128& X, __m128& Y, const TCRules& r) {
         const __m128 radius = _mm_set1_ps(r.circles[k].radius);
         const __m128 dx = _mm_sub_ps(X, cx), dy = _mm_sub_ps(Y, cy);
         const __m128 adx = _mm_andnot_ps(sign, dx), ady = _mm_andnot_ps(sign, dy);
+        // clen is at least its longer side's product: lanes below the radius by that alone, or none.
+        if (_mm_movemask_ps(_mm_cmplt_ps(_mm_mul_ps(_mm_set1_ps(kClenLong), _mm_max_ps(adx, ady)), radius)) == 0)
+            continue;
         const __m128 dy_longer = _mm_cmpgt_ps(ady, adx);  // false also when either is NaN
         const __m128 len = _mm_add_ps(pinned(_mm_mul_ps(_mm_set1_ps(kClenShort), choose(dy_longer, ady, adx))),
                                       pinned(_mm_mul_ps(_mm_set1_ps(kClenLong), choose(dy_longer, adx, ady))));
@@ -60,12 +63,13 @@ inline __m128 shapes_sse2(__m128& X, __m128& Y, const TCRules& r) {
 inline void store_pair_low(TCVerlet* p, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(&p->x), v); }
 inline void store_pair_high(TCVerlet* p, __m128 v) { _mm_storeh_pi(reinterpret_cast<__m64*>(&p->x), v); }
 
-// Planes and circles on `count` particles, the k-th at p + at(k).
+// Planes and circles on `count` particles, the k-th at(k). Counted in
+// size_t so that the addresses of a range fold into one base and offsets.
 template <class At>
-void shapes_over_sse2(TCVerlet* p, unsigned count, At at, const TCRules& r) {
-    unsigned k = 0;
+void shapes_over_sse2(size_t count, At at, const TCRules& r) {
+    size_t k = 0;
     for (; count - k >= 4; k += 4) {
-        TCVerlet *p0 = p + at(k), *p1 = p + at(k + 1), *p2 = p + at(k + 2), *p3 = p + at(k + 3);
+        TCVerlet *p0 = at(k), *p1 = at(k + 1), *p2 = at(k + 2), *p3 = at(k + 3);
         const __m128 lo = _mm_movelh_ps(particle_pair(p0), particle_pair(p1));
         const __m128 hi = _mm_movelh_ps(particle_pair(p2), particle_pair(p3));
         __m128 X = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)), Y = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
@@ -73,17 +77,17 @@ void shapes_over_sse2(TCVerlet* p, unsigned count, At at, const TCRules& r) {
         const __m128 l = _mm_unpacklo_ps(X, Y), h = _mm_unpackhi_ps(X, Y);
         store_pair_low(p0, l), store_pair_high(p1, l), store_pair_low(p2, h), store_pair_high(p3, h);
     }
-    for (; k < count; ++k) shapes_move(p[at(k)].x, p[at(k)].y, r);
+    for (; k < count; ++k) shapes_move(at(k)->x, at(k)->y, r);
 }
 
 }  // namespace
 
 void rule_shapes_sse2(TCVerlet* p, unsigned first, unsigned end, const TCRules& r) {
-    shapes_over_sse2(p, end - first, [first](unsigned k) { return first + k; }, r);
+    shapes_over_sse2(end - first, [base = p + first](size_t k) { return base + k; }, r);
 }
 
 void rule_shapes_list_sse2(TCVerlet* p, const unsigned* list, unsigned count, const TCRules& r) {
-    shapes_over_sse2(p, count, [list](unsigned k) { return list[k]; }, r);
+    shapes_over_sse2(count, [p, list](size_t k) { return p + list[k]; }, r);
 }
 
 namespace {
@@ -117,6 +121,9 @@ __attribute__((target("avx2"))) inline __m256 shapes_avx2(__m256& X, __m256& Y, 
         const __m256 radius = _mm256_set1_ps(r.circles[k].radius);
         const __m256 dx = _mm256_sub_ps(X, cx), dy = _mm256_sub_ps(Y, cy);
         const __m256 adx = _mm256_andnot_ps(sign, dx), ady = _mm256_andnot_ps(sign, dy);
+        // clen is at least its longer side's product: lanes below the radius by that alone, or none.
+        const __m256 near = _mm256_mul_ps(_mm256_set1_ps(kClenLong), _mm256_max_ps(adx, ady));
+        if (_mm256_movemask_ps(_mm256_cmp_ps(near, radius, _CMP_LT_OQ)) == 0) continue;
         const __m256 dy_longer = _mm256_cmp_ps(ady, adx, _CMP_GT_OQ);
         const __m256 len =
             _mm256_add_ps(pinned(_mm256_mul_ps(_mm256_set1_ps(kClenShort), choose_avx2(dy_longer, ady, adx))),
@@ -144,11 +151,11 @@ __attribute__((target("avx2"))) inline void store_four_pairs(TCVerlet* const* q,
 }
 
 template <class At>
-__attribute__((target("avx2"))) void shapes_over_avx2(TCVerlet* p, unsigned count, At at, const TCRules& r) {
-    unsigned k = 0;
+__attribute__((target("avx2"))) void shapes_over_avx2(size_t count, At at, const TCRules& r) {
+    size_t k = 0;
     for (; count - k >= 8; k += 8) {
         TCVerlet* q[8];
-        for (unsigned l = 0; l < 8; ++l) q[l] = p + at(k + l);
+        for (unsigned l = 0; l < 8; ++l) q[l] = at(k + l);
         // Lanes x0 x1 x4 x5 | x2 x3 x6 x7: any order does, as long as the stores undo it.
         const __m256 lo = four_pairs(q), hi = four_pairs(q + 4);
         __m256 X = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
@@ -159,18 +166,18 @@ __attribute__((target("avx2"))) void shapes_over_avx2(TCVerlet* p, unsigned coun
         }
     }
     _mm256_zeroupper();
-    shapes_over_sse2(p, count - k, [&at, k](unsigned j) { return at(k + j); }, r);
+    shapes_over_sse2(count - k, [&at, k](size_t j) { return at(k + j); }, r);
 }
 
 }  // namespace
 
 __attribute__((target("avx2"))) void rule_shapes_avx2(TCVerlet* p, unsigned first, unsigned end, const TCRules& r) {
-    shapes_over_avx2(p, end - first, [first](unsigned k) { return first + k; }, r);
+    shapes_over_avx2(end - first, [base = p + first](size_t k) { return base + k; }, r);
 }
 
 __attribute__((target("avx2"))) void rule_shapes_list_avx2(TCVerlet* p, const unsigned* list, unsigned count,
                                                            const TCRules& r) {
-    shapes_over_avx2(p, count, [list](unsigned k) { return list[k]; }, r);
+    shapes_over_avx2(count, [p, list](size_t k) { return p + list[k]; }, r);
 }
 
 #endif

@@ -15,7 +15,10 @@
 // own recent stores. While too few
 // are ready (a rope, the first corner of a cloth) springs go one at a time
 // into a sequence, applied one after another as plain code; taking them
-// breadth first there finds the width the groups need soonest.
+// breadth first there finds the width the groups need soonest. As springs
+// are placed, the schedule also learns where each particle's last spring
+// ends: the rules of spring_pass_rules are applied there, a block of
+// particles at a time (kernel.h).
 #include "kernel.h"
 
 #include <algorithm>
@@ -29,14 +32,36 @@ constexpr unsigned kNone = kNoSpring;
 
 }  // namespace
 
-bool allocate_graph(SpringGraph& g, unsigned spring_count) {
+size_t LowestFirst::words(size_t size) {
+    size_t total = 0;
+    do {
+        size = (size + 63) / 64;
+        total += size;
+    } while (size > 1);
+    return total;
+}
+
+void LowestFirst::init(uint64_t* zeroed, size_t size) {
+    bits = zeroed;
+    levels = 0;
+    low = 0;
+    size_t at = 0;
+    do {
+        size = (size + 63) / 64;
+        level_at[levels++] = at;
+        at += size;
+    } while (size > 1);
+}
+
+bool allocate_graph(SpringGraph& g, unsigned spring_count, unsigned particle_count, unsigned pools) {
     const size_t n = spring_count ? spring_count : 1;
     g.next = static_cast<unsigned*>(std::malloc(2 * n * sizeof(unsigned)));
-    g.waiting = static_cast<unsigned char*>(std::malloc(n));
+    g.waiting = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t)));
     g.queue = static_cast<unsigned*>(std::malloc(n * sizeof(unsigned)));
     g.due = static_cast<unsigned*>(std::malloc(n * sizeof(unsigned)));
-    g.ready = static_cast<unsigned*>(std::malloc(n * sizeof(unsigned)));
-    return g.next && g.waiting && g.queue && g.due && g.ready;
+    g.ready = static_cast<uint64_t*>(std::calloc(size_t(pools) * LowestFirst::words(n), sizeof(uint64_t)));
+    g.last = static_cast<unsigned*>(std::malloc((particle_count ? particle_count : 1) * sizeof(unsigned)));
+    return g.next && g.waiting && g.queue && g.due && g.ready && g.last;
 }
 
 void free_graph(SpringGraph& g) {
@@ -45,53 +70,46 @@ void free_graph(SpringGraph& g) {
     std::free(g.queue);
     std::free(g.due);
     std::free(g.ready);
+    std::free(g.last);
 }
 
-// Links every spring to the next spring on each of its particles. Sorting
-// (particle, spring) pairs finds them without memory for every particle.
-bool link_springs(const TCSpring* springs, unsigned spring_count, SpringGraph& g) {
-    uint64_t* ends = static_cast<uint64_t*>(std::malloc((2 * size_t(spring_count) + 1) * sizeof(uint64_t)));
-    if (!ends) return false;
-    size_t n = 0;
+namespace {
+
+// `to` waits for the spring `from` names: while linking, a spring and which of
+// its two slots for the springs that wait for it this particle's takes. Each
+// spring's followers are kept in the order of the particles they share,
+// lower first.
+inline void link(unsigned from, unsigned to, SpringGraph& g) { g.next[2 * size_t(from >> 1) + (from & 1)] = to; }
+
+}  // namespace
+
+// One walk through the springs, the last on each particle kept as it goes.
+bool link_springs(const TCSpring* springs, unsigned spring_count, unsigned particle_count, SpringGraph& g,
+                  SpringEnds* ends) {
+    std::fill(g.last, g.last + particle_count, kNoSpring);
+    if (ends) std::fill(ends->first, ends->first + particle_count, kNoSpring);
+    g.springs = springs;
     for (unsigned i = 0; i < spring_count; ++i) {
-        ends[n++] = uint64_t(springs[i].a) << 32 | i;
-        if (springs[i].b != springs[i].a) ends[n++] = uint64_t(springs[i].b) << 32 | i;
+        const unsigned a = springs[i].a, b = springs[i].b;
+        if (a >= particle_count || b >= particle_count) return false;
+        const unsigned from_a = g.last[a], from_b = g.last[b];
+        g.next[2 * size_t(i)] = g.next[2 * size_t(i) + 1] = kNoSpring;
+        uint16_t waits = 0;
+        if (from_a != kNoSpring) link(from_a, i, g), ++waits;
+        // The same spring before on both particles is one wait (kNoSpring
+        // >> 1 names no spring: there are fewer than 2^31 - 1).
+        if (from_b != kNoSpring && b != a && from_b >> 1 != from_a >> 1) link(from_b, i, g), ++waits;
+        g.waiting[i] = waits;
+        g.last[a] = i << 1 | (a > b);
+        g.last[b] = i << 1 | (b > a);
+        if (ends) ends->note(i, a, b, from_a, from_b);
     }
-    std::sort(ends, ends + n);
-    std::fill(g.next, g.next + 2 * size_t(spring_count), kNoSpring);
-    std::fill(g.waiting, g.waiting + spring_count, 0);
-    for (size_t k = 0; k + 1 < n; ++k) {
-        if (ends[k] >> 32 != ends[k + 1] >> 32) continue;
-        const unsigned from = unsigned(ends[k]), to = unsigned(ends[k + 1]);
-        // The same two particles twice in a row are one wait, not two.
-        unsigned* slot = g.next + 2 * size_t(from);
-        if (slot[0] == to) continue;
-        slot[slot[0] == kNoSpring ? 0 : 1] = to;
-        ++g.waiting[to];
+    for (unsigned p = 0; p < particle_count; ++p) {
+        if (g.last[p] == kNoSpring) continue;
+        g.last[p] >>= 1;
+        if (ends) ends->prev[ends->first[p]] = kWrapFlag | g.last[p];
     }
-    std::free(ends);
     return true;
-}
-
-void ReadyPool::make_ready(unsigned i) {
-    ready[ready_count++] = i;
-    std::push_heap(ready, ready + ready_count, later);
-}
-
-unsigned ReadyPool::take_lowest() {
-    std::pop_heap(ready, ready + ready_count, later);
-    return ready[--ready_count];
-}
-
-void ReadyPool::make_due_ready(unsigned group, unsigned wanted) {
-    while (head < tail && (due[head] <= group || ready_count < wanted)) make_ready(queue[head++]);
-}
-
-void ReadyPool::release_next(const SpringGraph& g, unsigned placed, unsigned when) {
-    for (int k = 0; k < 2; ++k) {
-        const unsigned j = g.next[2 * size_t(placed) + k];
-        if (j != kNoSpring && --g.waiting[j] == 0) queue[tail] = j, due[tail++] = when;
-    }
 }
 
 namespace {
@@ -116,8 +134,61 @@ void close_run(Writer& w) {
     if (w.run_count != 0) w.out[w.run_header] = w.run_kind | w.run_count << 1;
 }
 
+// ---- where particles finish, for the rules entries ----
+
+// Spring i, just placed, ends at `end` in the schedule: for the particles it
+// is the last spring of, `last` keeps that place from now on. No spring on
+// them is placed after it: it waits for every other on them.
+void note_finished(const TCSpring& s, unsigned i, unsigned end, SpringGraph& g) {
+    if (g.last[s.a] == i) g.last[s.a] = end;
+    if (g.last[s.b] == i) g.last[s.b] = end;
+}
+
+struct RuleRange {
+    unsigned at, first, end;  // where the pass applies it, and its particles
+};
+
+// Blocks of kRulesBlock particles, each where the last of its particles
+// finishes (1, before the first run, when none does), blocks side by side
+// that finish at one place as one range; in index order. Returns how many.
+size_t block_ranges(const unsigned* finish, unsigned particle_count, RuleRange* ranges) {
+    size_t count = 0;
+    for (unsigned first = 0; first < particle_count;) {
+        const unsigned end = particle_count - first > kRulesBlock ? first + kRulesBlock : particle_count;
+        unsigned at = 1;
+        for (unsigned i = first; i < end; ++i)
+            if (finish[i] != kNoSpring && finish[i] > at) at = finish[i];
+        if (count > 0 && ranges[count - 1].at == at)
+            ranges[count - 1].end = end;
+        else
+            ranges[count++] = RuleRange{at, first, end};
+        first = end;
+    }
+    return count;
+}
+
+// The rules entries after the particle count: their words, then the entries
+// in the order the pass reaches them. False when the memory cannot be had.
+bool write_rule_entries(const unsigned* finish, unsigned particle_count, unsigned* out) {
+    const size_t blocks = (size_t(particle_count) + kRulesBlock - 1) / kRulesBlock;
+    RuleRange* ranges = static_cast<RuleRange*>(std::malloc((blocks ? blocks : 1) * sizeof(RuleRange)));
+    if (!ranges) return false;
+    const size_t count = block_ranges(finish, particle_count, ranges);
+    std::sort(ranges, ranges + count,
+              [](const RuleRange& x, const RuleRange& y) { return x.at < y.at || (x.at == y.at && x.first < y.first); });
+    out[0] = unsigned(4 * count);
+    for (size_t k = 0; k < count; ++k) {
+        unsigned* e = out + 1 + 4 * k;
+        e[0] = ranges[k].at, e[1] = 1 | kRulesRanges, e[2] = ranges[k].first, e[3] = ranges[k].end;
+    }
+    std::free(ranges);
+    return true;
+}
+
+// ---- placing ----
+
 // A group of the kGroupWidth lowest ready springs.
-void place_group(const TCSpring* springs, const SpringGraph& g, ReadyPool& pool, unsigned number, Writer& w) {
+void place_group(const TCSpring* springs, SpringGraph& g, ReadyPool& pool, unsigned number, Writer& w) {
     pool.make_due_ready(number, kGroupWidth);
     unsigned members[kGroupWidth];
     open_run(w, kRunGroups);
@@ -128,15 +199,18 @@ void place_group(const TCSpring* springs, const SpringGraph& g, ReadyPool& pool,
         group[kGroupWidth + l] = record_offset(springs[i].a);
         group[2 * kGroupWidth + l] = record_offset(springs[i].b);
     }
-    // Released only now: no spring joins the group of one it waits for.
-    for (unsigned i : members) pool.release_next(g, i, number + kMinDistance);
     w.pos += kGroupWords;
     ++w.run_count;
+    // Released only now: no spring joins the group of one it waits for.
+    for (unsigned i : members) {
+        pool.release_next(g, i, number + kMinDistance);
+        note_finished(springs[i], i, unsigned(w.pos), g);
+    }
 }
 
 // A sequence, breadth first from every ready spring, until `wanted` are
 // ready or none are left; what it releases may follow at once.
-unsigned place_sequence(const TCSpring* springs, const SpringGraph& g, ReadyPool& pool, unsigned wanted, Writer& w) {
+unsigned place_sequence(const TCSpring* springs, SpringGraph& g, ReadyPool& pool, unsigned wanted, Writer& w) {
     pool.make_due_ready(kNone, kNone);
     pool.head = pool.tail = 0;  // the queue now holds the sequence's springs
     while (pool.ready_count > 0) pool.queue[pool.tail] = pool.take_lowest(), pool.due[pool.tail++] = 0;
@@ -149,6 +223,7 @@ unsigned place_sequence(const TCSpring* springs, const SpringGraph& g, ReadyPool
         w.out[w.pos++] = springs[i].b;
         ++w.run_count;
         pool.release_next(g, i, 0);
+        note_finished(springs[i], i, unsigned(w.pos), g);
         ++placed;
     }
     return placed;
@@ -156,7 +231,8 @@ unsigned place_sequence(const TCSpring* springs, const SpringGraph& g, ReadyPool
 
 // Returns how many springs it placed: all of them, unless the graph is wrong.
 unsigned place(const TCSpring* springs, unsigned spring_count, bool vectors, SpringGraph& g, unsigned* schedule) {
-    ReadyPool pool{g.ready, g.queue, g.due, 0, 0, 0};
+    ReadyPool pool;
+    pool.init(g.ready, spring_count, g.queue, g.due);
     for (unsigned i = 0; i < spring_count; ++i)
         if (g.waiting[i] == 0) pool.make_ready(i);
     Writer w{schedule, 1, 0, kRunSequence, 0};
@@ -175,8 +251,9 @@ unsigned place(const TCSpring* springs, unsigned spring_count, bool vectors, Spr
 
 }  // namespace
 
-unsigned spring_schedule_words(unsigned spring_count, unsigned) {
-    const uint64_t words = plain_schedule_runs_words(spring_count) + 1;
+unsigned spring_schedule_words(unsigned spring_count, unsigned particle_count) {
+    const uint64_t words =
+        plain_schedule_runs_words(spring_count) + 2 + plain_rules_words(spring_count, particle_count);
     return words > UINT_MAX ? 0 : unsigned(words);  // 0: too many springs for one schedule
 }
 
@@ -186,15 +263,16 @@ bool spring_schedule(const TCSpring* springs, unsigned spring_count, unsigned pa
     // A refused schedule says so, in case it is used anyway: passes then apply
     // the springs in the given order.
     schedule[0] = kScheduleUnusable;
-    for (unsigned i = 0; i < spring_count; ++i)
-        if (springs[i].a >= particle_count || springs[i].b >= particle_count) return false;
     SpringGraph g{};
     const bool vectors = particle_count <= kMaxVectorIndex && spring_count <= kMaxVectorIndex;
     // Every spring is placed, as the graph has no cycle; were one left out,
     // the schedule would be refused rather than used.
-    const bool ok = allocate_graph(g, spring_count) && link_springs(springs, spring_count, g) &&
-                    place(springs, spring_count, vectors, g, schedule) == spring_count;
-    if (ok) schedule[0] = spring_count, schedule[plain_schedule_runs_words(spring_count)] = particle_count;
+    const size_t rules = plain_schedule_runs_words(spring_count);
+    const bool ok = allocate_graph(g, spring_count, particle_count) &&
+                    link_springs(springs, spring_count, particle_count, g) &&
+                    place(springs, spring_count, vectors, g, schedule) == spring_count &&
+                    write_rule_entries(g.last, particle_count, schedule + rules + 1);
+    if (ok) schedule[0] = spring_count, schedule[rules] = particle_count;
     free_graph(g);
     return ok;
 }

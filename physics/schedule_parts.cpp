@@ -58,72 +58,52 @@ constexpr unsigned kStepGroups = 1;
 constexpr unsigned kStepSprings = 8;
 // Spring indices fit below this, so a flag fits above them.
 constexpr unsigned kMaxSprings = 1u << 28;
-constexpr unsigned kWrapFlag = 1u << 31;
 
 // Every step holds a spring: a run header and a publish, three words a spring
 // and at most two waits (two words each) a spring, one an end.
 uint64_t stream_bound(uint64_t springs) { return 9 * springs; }
 
+constexpr unsigned kNoSlot = 0xFFFFFFFFu;
+
 // Work memory, freed when scheduling returns.
 struct Work {
     SpringGraph g;
-    unsigned* prev;       // two per spring: the previous spring on each end, or kWrapFlag | the last one
-    unsigned* first;      // two per spring: the end that names each end's particle (its first)
-    unsigned* step;       // per spring: the step of its part that holds it
-    unsigned char* part;  // per spring
-    unsigned* sim;        // per spring: when the model's run of it ends
-    unsigned* place;      // per end that names a particle: its place in the cut
-    unsigned* streams;    // each part's stream before it is copied out
+    unsigned* prev;        // two per spring: the previous spring on each end, or kWrapFlag | the last one
+    unsigned* first_slot;  // per particle: the end that names it first (kNoSlot: no spring touches it)
+    unsigned* place;       // per particle: its place in the cut
+    unsigned* step;        // per spring: the step of its part that holds it
+    unsigned char* part;   // per spring
+    unsigned char* part_of;  // per particle, in a cut
+    unsigned* sim;         // per spring: when the model's run of it ends
+    // Each part's stream before it is copied out, in the schedule's own
+    // memory for its streams (the copy only moves words down); before
+    // that, work memory for the division.
+    unsigned* streams;
 };
 
-bool allocate_work(Work& w, unsigned n) {
-    const size_t m = n ? n : 1;
+bool allocate_work(Work& w, unsigned n, unsigned particle_count, unsigned parts, unsigned* schedule) {
+    const size_t m = n ? n : 1, particles = particle_count ? particle_count : 1;
     w.prev = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
-    w.first = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
+    w.first_slot = static_cast<unsigned*>(std::malloc(particles * sizeof(unsigned)));
+    w.place = static_cast<unsigned*>(std::malloc(particles * sizeof(unsigned)));
     w.step = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
     w.part = static_cast<unsigned char*>(std::malloc(m));
+    w.part_of = static_cast<unsigned char*>(std::malloc(particles));
     w.sim = static_cast<unsigned*>(std::malloc((m + kMaxParts) * sizeof(unsigned)));
-    w.place = static_cast<unsigned*>(std::malloc(2 * m * sizeof(unsigned)));
-    w.streams = static_cast<unsigned*>(std::malloc(size_t(stream_bound(m)) * sizeof(unsigned)));
-    return allocate_graph(w.g, n) && w.prev && w.first && w.step && w.part && w.sim && w.place && w.streams;
+    w.streams = schedule + parts_header_words(parts);
+    return allocate_graph(w.g, n, particle_count, parts) && w.prev && w.first_slot && w.place && w.step && w.part &&
+           w.part_of && w.sim;
 }
 
 void free_work(Work& w) {
     free_graph(w.g);
     std::free(w.prev);
-    std::free(w.first);
+    std::free(w.first_slot);
+    std::free(w.place);
     std::free(w.step);
     std::free(w.part);
+    std::free(w.part_of);
     std::free(w.sim);
-    std::free(w.place);
-    std::free(w.streams);
-}
-
-// For each end of each spring (slot 2 * spring + end), the previous spring on
-// that particle; for the first on a particle, kWrapFlag and the last spring
-// on it (itself if alone). And the slot of the particle's first end.
-bool link_previous(const TCSpring* springs, unsigned n, unsigned* prev, unsigned* first) {
-    uint64_t* ends = static_cast<uint64_t*>(std::malloc((2 * size_t(n) + 1) * sizeof(uint64_t)));
-    if (!ends) return false;
-    size_t count = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        ends[count++] = uint64_t(springs[i].a) << 32 | uint64_t(i) << 1;
-        ends[count++] = uint64_t(springs[i].b) << 32 | uint64_t(i) << 1 | 1;
-    }
-    std::sort(ends, ends + count);
-    for (size_t k = 0; k < count;) {
-        size_t last = k;
-        while (last + 1 < count && ends[last + 1] >> 32 == ends[k] >> 32) ++last;
-        for (size_t e = k; e <= last; ++e) {
-            const unsigned slot = unsigned(ends[e] & 0xFFFFFFFFu);  // 2 * spring + end
-            prev[slot] = e == k ? kWrapFlag | unsigned(ends[last] & 0xFFFFFFFFu) >> 1
-                                : unsigned(ends[e - 1] & 0xFFFFFFFFu) >> 1;
-            first[slot] = unsigned(ends[k] & 0xFFFFFFFFu);
-        }
-        k = last + 1;
-    }
-    std::free(ends);
-    return true;
 }
 
 // Whether an end is the first that names its particle.
@@ -131,95 +111,119 @@ inline bool names_particle(const Work& w, size_t slot) { return (w.prev[slot] & 
 
 // Places across the sweep: each particle's number, in the order the springs
 // first touch it, modulo the sweep's period. Returns the period (1: none).
-unsigned place_across_sweep(const Work& w, unsigned n, uint64_t* work) {
+// `tally`: work memory, a word for each end.
+unsigned place_across_sweep(const TCSpring* springs, const Work& w, unsigned n, unsigned* tally) {
     unsigned number = 0;
     for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
-        if (names_particle(w, slot)) w.place[slot] = number++;
-    size_t count = 0;
+        if (names_particle(w, slot)) w.place[slot & 1 ? springs[slot >> 1].b : springs[slot >> 1].a] = number++;
+    // The most common difference above 1, the smallest of equals.
+    std::fill(tally, tally + number, 0u);
     for (unsigned i = 0; i < n; ++i) {
-        const unsigned a = w.place[w.first[2 * size_t(i)]], b = w.place[w.first[2 * size_t(i) + 1]];
+        const unsigned a = w.place[springs[i].a], b = w.place[springs[i].b];
         const unsigned d = a > b ? a - b : b - a;
-        if (d > 1) work[count++] = d;
+        if (d > 1) ++tally[d];
     }
-    std::sort(work, work + count);
-    unsigned period = 1;
-    size_t most = 0;
-    for (size_t k = 0; k < count;) {
-        size_t end = k;
-        while (end < count && work[end] == work[k]) ++end;
-        if (end - k > most) most = end - k, period = unsigned(work[k]);
-        k = end;
-    }
+    unsigned period = 1, most = 0;
+    for (unsigned d = 2; d < number; ++d)
+        if (tally[d] > most) most = tally[d], period = d;
     for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
-        if (names_particle(w, slot)) w.place[slot] %= period;
+        if (names_particle(w, slot)) w.place[slot & 1 ? springs[slot >> 1].b : springs[slot >> 1].a] %= period;
     return period;
 }
 
 // Places by particle index: its rank among the particles. Returns how many there are.
-unsigned place_by_index(const TCSpring* springs, const Work& w, unsigned n, uint64_t* work) {
-    size_t count = 0;
-    for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
-        if (names_particle(w, slot)) {
-            const TCSpring& s = springs[slot >> 1];
-            work[count++] = uint64_t(slot & 1 ? s.b : s.a) << 32 | slot;
-        }
-    std::sort(work, work + count);
-    for (size_t k = 0; k < count; ++k) w.place[unsigned(work[k])] = unsigned(k);
-    return unsigned(count);
+unsigned place_by_index(const Work& w, unsigned particle_count) {
+    unsigned count = 0;
+    for (unsigned p = 0; p < particle_count; ++p)
+        if (w.first_slot[p] != kNoSlot) w.place[p] = count++;
+    return count;
 }
 
-// Places 0 to `places` cut into `parts` equal ranges; a spring goes to the part of its particle a.
-void cut(Work& w, unsigned n, unsigned places, unsigned parts) {
-    for (unsigned i = 0; i < n; ++i)
-        w.part[i] = (unsigned char)(uint64_t(w.place[w.first[2 * size_t(i)]]) * parts / places);
+// Places 0 to `places` cut into `parts` equal ranges (place x in part
+// x * parts / places); a spring goes to the part of its particle a, found
+// once a particle, without a division.
+void cut(const TCSpring* springs, Work& w, unsigned n, unsigned particle_count, unsigned places, unsigned parts) {
+    unsigned first[kMaxParts + 1];  // each range's first place
+    for (unsigned q = 0; q <= parts; ++q) first[q] = unsigned((uint64_t(q) * places + parts - 1) / parts);
+    for (unsigned i = 0; i < particle_count; ++i)
+        if (w.first_slot[i] != kNoSlot)
+            w.part_of[i] = (unsigned char)(std::upper_bound(first + 1, first + parts, w.place[i]) - (first + 1));
+    for (unsigned i = 0; i < n; ++i) w.part[i] = w.part_of[springs[i].a];
 }
 
-// The model's time for kModelPasses passes so divided, with nothing
-// between them: each part applies its springs in the given order, one unit
-// each; a spring starts when the springs it waits for have ended, kLatency
-// later when another part holds them. The first spring on a particle waits
-// for the last one on it in the previous pass.
-uint64_t model_time(const Work& w, const unsigned char* part, unsigned n, unsigned* end_at) {
+// The model. A spring starts when its part's spring before it ends, or when
+// a spring it waits for ends, kLatency later if another part holds that one.
+// A spring of the same part always ended before the part's spring before (in
+// this pass, or in the previous one for the first spring on a particle), so
+// only the waits across parts can hold a spring back: they are marked, once
+// a division, and only they are looked at in each of the kModelPasses passes.
+
+// Whether spring i's wait at end k crosses parts.
+inline bool waits_across(const Work& w, const unsigned char* part, unsigned i, int k) {
+    const unsigned s = w.prev[2 * size_t(i) + k] & ~kWrapFlag;
+    return s != i && part[s] != part[i];
+}
+
+// When spring i's wait at end k lets it start, if it crosses parts; in the
+// first pass there is no previous one to wait for.
+template <bool kFirstPass>
+uint64_t wait_ends(const Work& w, const unsigned char* part, const unsigned* end_at, unsigned i, int k) {
+    const unsigned j = w.prev[2 * size_t(i) + k];
+    if (!waits_across(w, part, i, k) || (kFirstPass && (j & kWrapFlag))) return 0;
+    return end_at[j & ~kWrapFlag] + kLatency;
+}
+
+// One pass of the model, from the parts' times in `end`.
+template <bool kFirstPass>
+void model_pass(const Work& w, const unsigned char* part, const unsigned char* across, unsigned n, unsigned* end_at,
+                uint64_t* end) {
+    // The part of the spring before and when it ends, kept while the part stays.
+    unsigned p = part[0];
+    uint64_t now = end[p];
+    for (unsigned i = 0; i < n; ++i) {
+        if (part[i] != p) end[p] = now, p = part[i], now = end[p];
+        ++now;
+        if (across[i])
+            now = std::max(now, std::max(wait_ends<kFirstPass>(w, part, end_at, i, 0),
+                                         wait_ends<kFirstPass>(w, part, end_at, i, 1)) + 1);
+        // A time past 32 bits is far slower than one part: it only needs to stay so.
+        end_at[i] = unsigned(std::min<uint64_t>(now, UINT_MAX));
+    }
+    end[p] = now;
+}
+
+// The model's time for kModelPasses passes so divided, with nothing between
+// them: each part applies its springs in the given order, one unit each.
+// `across`: n bytes of work memory.
+uint64_t model_time(const Work& w, const unsigned char* part, unsigned n, unsigned* end_at, unsigned char* across) {
+    for (unsigned i = 0; i < n; ++i) across[i] = waits_across(w, part, i, 0) || waits_across(w, part, i, 1);
     uint64_t end[kMaxParts] = {};
-    uint64_t longest = 0;
-    for (unsigned pass = 0; pass < kModelPasses; ++pass)
-        for (unsigned i = 0; i < n; ++i) {
-            const unsigned p = part[i];
-            uint64_t t = end[p];
-            for (int k = 0; k < 2; ++k) {
-                const unsigned j = w.prev[2 * size_t(i) + k], s = j & ~kWrapFlag;
-                // A spring alone on its particle waits for nobody else's.
-                if ((j & kWrapFlag) && (pass == 0 || s == i)) continue;
-                t = std::max<uint64_t>(t, end_at[s] + (part[s] != p ? kLatency : 0));
-            }
-            // A time past 32 bits is far slower than one part: it only needs to stay so.
-            end_at[i] = unsigned(std::min<uint64_t>(t + 1, UINT_MAX));
-            end[p] = t + 1;
-            longest = std::max(longest, t + 1);
-        }
-    return longest;
+    model_pass<true>(w, part, across, n, end_at, end);
+    for (unsigned pass = 1; pass < kModelPasses; ++pass) model_pass<false>(w, part, across, n, end_at, end);
+    return *std::max_element(end, end + kMaxParts);
 }
 
 // Places 0 to `places` by the way `how` (0: ranges of indices, 1: across the sweep).
-unsigned place_by(unsigned how, const TCSpring* springs, const Work& w, unsigned n, uint64_t* work) {
-    return how == 0 ? place_by_index(springs, w, n, work) : place_across_sweep(w, n, work);
+unsigned place_by(unsigned how, const TCSpring* springs, const Work& w, unsigned n, unsigned particle_count,
+                  unsigned* work) {
+    return how == 0 ? place_by_index(w, particle_count) : place_across_sweep(springs, w, n, work);
 }
 
 // Chooses the division the model finds fastest; returns the parts it uses.
-unsigned divide(const TCSpring* springs, unsigned n, unsigned parts, Work& w) {
+unsigned divide(const TCSpring* springs, unsigned n, unsigned particle_count, unsigned parts, Work& w) {
     std::fill(w.part, w.part + n, (unsigned char)0);
     if (parts < 2 || n < 2) return 1;
-    // Work memory for sorting, in memory not yet in use: 2n words each.
-    uint64_t* work = reinterpret_cast<uint64_t*>(w.streams);
+    unsigned* work = w.streams;  // memory not yet in use
     const uint64_t one_part = uint64_t(kModelPasses) * n;
     uint64_t best = one_part;
-    unsigned best_parts = 1, best_cut = 0;
+    unsigned best_parts = 1, best_cut = 0, cut_parts = 0, cut_how = 0;  // and the division in w.part
     for (unsigned how = 0; how < 2 && best_parts == 1; ++how) {
-        const unsigned places = place_by(how, springs, w, n, work);
+        const unsigned places = place_by(how, springs, w, n, particle_count, work);
         // Fewer parts first: more must gain a sixteenth to be worth their waits.
         for (unsigned p = 2; p <= parts && p <= places; p = p * 2 > parts && p < parts ? parts : p * 2) {
-            cut(w, n, places, p);
-            const uint64_t t = model_time(w, w.part, n, w.sim);
+            cut(springs, w, n, particle_count, places, p);
+            cut_parts = p, cut_how = how;
+            const uint64_t t = model_time(w, w.part, n, w.sim, reinterpret_cast<unsigned char*>(work));
             if (t + t / 16 < best) best = t, best_parts = p, best_cut = how;
         }
     }
@@ -227,7 +231,8 @@ unsigned divide(const TCSpring* springs, unsigned n, unsigned parts, Work& w) {
         std::fill(w.part, w.part + n, (unsigned char)0);
         return 1;
     }
-    cut(w, n, place_by(best_cut, springs, w, n, work), best_parts);
+    if (cut_parts != best_parts || cut_how != best_cut)
+        cut(springs, w, n, particle_count, place_by(best_cut, springs, w, n, particle_count, work), best_parts);
     return best_parts;
 }
 
@@ -250,7 +255,7 @@ struct StepWaits {
     unsigned wrap_count;
 };
 
-void note_waits(const Work& w, Part* parts, unsigned p, unsigned i, StepWaits& sw) {
+inline void note_waits(const Work& w, Part* parts, unsigned p, unsigned i, StepWaits& sw) {
     for (int k = 0; k < 2; ++k) {
         const unsigned j = w.prev[2 * size_t(i) + k];
         const unsigned spring = j & ~kWrapFlag, q = w.part[spring];
@@ -267,7 +272,7 @@ void note_waits(const Work& w, Part* parts, unsigned p, unsigned i, StepWaits& s
 
 // Springs released by `placed` go to their own part's pool, due `due` in
 // the same part and at once in another.
-void release_into(Work& w, Part* parts, unsigned p, unsigned placed, unsigned due_here) {
+inline void release_into(Work& w, Part* parts, unsigned p, unsigned placed, unsigned due_here) {
     for (int k = 0; k < 2; ++k) {
         const unsigned j = w.g.next[2 * size_t(placed) + k];
         if (j == kNoSpring || --w.g.waiting[j] != 0) continue;
@@ -366,7 +371,7 @@ unsigned place_parts(const TCSpring* springs, unsigned n, unsigned part_count, b
     size_t base = 0, stream = 0;
     for (unsigned p = 0; p < part_count; ++p) {
         Part& part = parts[p];
-        part.pool = ReadyPool{w.g.ready + base, w.g.queue + base, w.g.due + base, 0, 0, 0};
+        part.pool.init(w.g.ready + p * LowestFirst::words(n), n, w.g.queue + base, w.g.due + base);
         part.groups = part.steps = 0;
         part.out = w.streams + stream;
         part.pos = 0;
@@ -399,83 +404,160 @@ unsigned place_parts(const TCSpring* springs, unsigned n, unsigned part_count, b
     return placed;
 }
 
-// Particles whose last spring in a pass one part applies, by the step that
-// holds it: (step << 32 | particle), sorted, for each part from part_first[p].
+// Particles whose last spring in a pass one part applies, for each part from
+// part_first[p]: by the step that holds it (then by index), and by index.
 struct Finished {
-    uint64_t* keys;
-    uint64_t* by_index;  // the same, (particle << 32 | step), sorted, for each part from part_first[p]
-    unsigned char* done;  // per entry of by_index: its rules written
+    unsigned* by_step;
+    unsigned* by_index;
+    unsigned* step;         // per particle: the step of its part that finishes it
+    unsigned char* done;    // per particle: its rules written
+    unsigned char* shared;  // per particle: another part has its first spring, in the next pass
     size_t part_first[kMaxParts + 1];
-    unsigned* touched;  // every particle a spring names, in increasing order
-    size_t touched_count;
 };
 
 // How many particles a part's rules may gather before it applies them, when
 // no publish asks for them sooner: few enough to be in the cache still.
-constexpr unsigned kRulesBatch = 512;
+constexpr unsigned kRulesBatch = kRulesBlock;
 
-bool find_finished(const TCSpring* springs, const Work& w, unsigned n, unsigned part_count, Finished& f) {
-    const size_t m = 2 * size_t(n) + 1;
-    f.keys = static_cast<uint64_t*>(std::malloc(m * sizeof(uint64_t)));
-    f.by_index = static_cast<uint64_t*>(std::malloc(m * sizeof(uint64_t)));
-    f.done = static_cast<unsigned char*>(std::calloc(m, 1));
-    f.touched = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
-    if (!f.keys || !f.by_index || !f.done || !f.touched) return false;
-    size_t count[kMaxParts + 1] = {};
-    for (size_t slot = 0; slot < 2 * size_t(n); ++slot)
-        if (names_particle(w, slot)) ++count[w.part[w.prev[slot] & ~kWrapFlag]];
+// Both orders by counting, the particles taken in increasing order.
+bool find_finished(const Work& w, const Part* parts, unsigned n, unsigned particle_count, unsigned part_count,
+                   Finished& f) {
+    const size_t m = std::min<size_t>(2 * size_t(n), particle_count) + 1;
+    size_t steps = 1;
+    for (unsigned p = 0; p < part_count; ++p) steps += parts[p].steps;
+    f.by_step = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
+    f.by_index = static_cast<unsigned*>(std::malloc(m * sizeof(unsigned)));
+    f.step = static_cast<unsigned*>(std::malloc((particle_count ? particle_count : 1) * sizeof(unsigned)));
+    f.done = static_cast<unsigned char*>(std::calloc(particle_count ? particle_count : 1, 1));
+    f.shared = static_cast<unsigned char*>(std::malloc(particle_count ? particle_count : 1));
+    size_t* at_step = static_cast<size_t*>(std::calloc(steps, sizeof(size_t)));  // each part's steps in turn
+    if (!f.by_step || !f.by_index || !f.step || !f.done || !f.shared || !at_step) return std::free(at_step), false;
+    size_t step_first[kMaxParts + 1] = {}, count[kMaxParts] = {};
+    for (unsigned p = 0; p < part_count; ++p) step_first[p + 1] = step_first[p] + parts[p].steps;
+    for (unsigned i = 0; i < particle_count; ++i) {
+        if (w.first_slot[i] == kNoSlot) continue;
+        const unsigned last = w.prev[w.first_slot[i]] & ~kWrapFlag, p = w.part[last];
+        f.step[i] = w.step[last];
+        f.shared[i] = w.part[w.first_slot[i] >> 1] != p;
+        ++count[p], ++at_step[step_first[p] + f.step[i]];
+    }
     f.part_first[0] = 0;
     for (unsigned p = 0; p < part_count; ++p) f.part_first[p + 1] = f.part_first[p] + count[p];
+    size_t sum = 0;  // the steps in turn are also the parts in turn: one running sum places both
+    for (size_t k = 0; k < step_first[part_count]; ++k) sum += at_step[k], at_step[k] = sum - at_step[k];
     size_t at[kMaxParts];
     std::copy(f.part_first, f.part_first + part_count, at);
-    f.touched_count = 0;
-    for (size_t slot = 0; slot < 2 * size_t(n); ++slot) {
-        if (!names_particle(w, slot)) continue;
-        const TCSpring& s = springs[slot >> 1];
-        const unsigned particle = slot & 1 ? s.b : s.a, last = w.prev[slot] & ~kWrapFlag;
-        f.keys[at[w.part[last]]++] = uint64_t(w.step[last]) << 32 | particle;
-        f.touched[f.touched_count++] = particle;
+    for (unsigned i = 0; i < particle_count; ++i) {
+        if (w.first_slot[i] == kNoSlot) continue;
+        const unsigned p = w.part[w.prev[w.first_slot[i]] & ~kWrapFlag];
+        f.by_index[at[p]++] = i;
+        f.by_step[at_step[step_first[p] + f.step[i]]++] = i;
     }
-    for (size_t k = 0; k < f.part_first[part_count]; ++k) f.by_index[k] = f.keys[k] << 32 | f.keys[k] >> 32;
-    for (unsigned p = 0; p < part_count; ++p) {
-        std::sort(f.keys + f.part_first[p], f.keys + f.part_first[p + 1]);
-        std::sort(f.by_index + f.part_first[p], f.by_index + f.part_first[p + 1]);
-    }
-    std::sort(f.touched, f.touched + f.touched_count);
+    std::free(at_step);
     return true;
 }
 
-// Writes one rules entry at `out`: the trigger offset and the (sorted)
-// particles. Returns the words written; none for no particles.
-size_t write_rules_entry(unsigned* out, unsigned trigger, const unsigned* particles, size_t count) {
-    if (count == 0) return 0;
-    out[0] = trigger;
-    out[1] = unsigned(count);
-    std::memcpy(out + 2, particles, count * sizeof(unsigned));
-    return 2 + count;
-}
-
-// The entry of the particles no spring touches: the gaps between the touched.
-size_t write_untouched_entry(unsigned* out, unsigned trigger, const Finished& f, unsigned particle_count) {
+// The entry of the particles no spring touches, as ranges.
+size_t write_untouched_entry(unsigned* out, unsigned trigger, const Work& w, unsigned particle_count) {
     out[0] = trigger;
     size_t pos = 2;
-    unsigned from = 0;
-    for (size_t k = 0; k <= f.touched_count; ++k) {
-        const unsigned to = k < f.touched_count ? f.touched[k] : particle_count;
-        if (to > from) out[pos++] = from, out[pos++] = to;
-        if (k < f.touched_count) from = f.touched[k] + 1;
+    for (unsigned i = 0; i < particle_count; ++i) {
+        if (w.first_slot[i] != kNoSlot) continue;
+        if (pos > 2 && out[pos - 1] == i) {
+            ++out[pos - 1];
+        } else {
+            out[pos++] = i, out[pos++] = i + 1;
+        }
     }
     out[1] = unsigned((pos - 2) / 2) | kRulesRanges;
     return pos > 2 ? pos : 0;
 }
 
+// A part's rules entries, written as its stream is copied out. A particle's
+// rules come after its last spring. Those of a particle whose first spring
+// in the next pass another part has come before the publish that lets that
+// part go on: a list, as they finish. The others need only come before the
+// part's own next pass: they go in blocks of the part's particles in index
+// order, each as ranges once its last particle is finished, long where
+// particles lie in index order as a cloth's do, and the planes and circles
+// go through them in vector registers without gathering.
+struct RulesWriter {
+    Finished& f;
+    const unsigned* schedule;
+    unsigned* rules;  // every part's entries so far
+    size_t& size;     // their words
+    const unsigned *next, *last;  // by step: the next particle the part finishes
+    const unsigned* mine;         // by index: the part's particles
+    size_t count;
+    unsigned* shared;  // finished, rules not written, another part's next
+    size_t shared_count;
+    uint64_t* blocks;  // (the step that finishes it << 32 | its first particle in `mine`), by step
+    size_t block_count, blocks_done;
+
+    // The blocks, by the step that finishes each (room: count / kRulesBatch + 1).
+    void make_blocks(uint64_t* room) {
+        blocks = room, block_count = blocks_done = 0;
+        for (size_t first = 0; first < count; first += kRulesBatch) {
+            unsigned step = 0;
+            for (size_t k = first; k < count && k < first + kRulesBatch; ++k) step = std::max(step, f.step[mine[k]]);
+            blocks[block_count++] = uint64_t(step) << 32 | first;
+        }
+        std::sort(blocks, blocks + block_count);
+    }
+    // The particles finished once `steps` steps are done.
+    void finish(uint64_t steps) {
+        for (; next < last && f.step[*next] < steps; ++next)
+            if (f.shared[*next]) shared[shared_count++] = *next;
+    }
+    // Before a publish: those another part may need once it is out, sorted,
+    // as a list. Whether it wrote an entry.
+    bool before_publish(const unsigned* at) {
+        size_t kept = 0;
+        for (size_t k = 0; k < shared_count; ++k)
+            if (!f.done[shared[k]]) f.done[shared[k]] = 1, shared[kept++] = shared[k];
+        shared_count = 0;
+        if (kept == 0) return false;
+        std::sort(shared, shared + kept);
+        unsigned* entry = rules + size;
+        entry[0] = unsigned(at - schedule), entry[1] = unsigned(kept);
+        std::memcpy(entry + 2, shared, kept * sizeof(unsigned));
+        size += 2 + kept;
+        return true;
+    }
+    // The blocks finished once `steps` steps are done, as one entry of
+    // ranges of those not yet written. Whether it wrote an entry.
+    bool write_blocks(const unsigned* at, uint64_t steps) {
+        unsigned* entry = rules + size;
+        size_t pos = 2;
+        for (; blocks_done < block_count && blocks[blocks_done] >> 32 < steps; ++blocks_done) {
+            const size_t first = blocks[blocks_done] & 0xFFFFFFFFu;
+            for (size_t k = first; k < count && k < first + kRulesBatch; ++k) {
+                const unsigned particle = mine[k];
+                if (f.done[particle]) continue;
+                f.done[particle] = 1;
+                if (pos > 2 && entry[pos - 1] == particle) {
+                    ++entry[pos - 1];
+                } else {
+                    entry[pos++] = particle, entry[pos++] = particle + 1;
+                }
+            }
+        }
+        if (pos == 2) return false;
+        entry[0] = unsigned(at - schedule), entry[1] = unsigned((pos - 2) / 2) | kRulesRanges;
+        size += pos;
+        return true;
+    }
+};
+
 // Copies the streams out: waits on the previous pass get their steps, only
 // the steps waited for are published, and runs left side by side are joined.
+// The streams lie where they go, part after part, so entries only move down.
 // Parts past part_count (the division left them out) have no steps and an empty stream.
-// Each part's rules are gathered in `rules` (sorted particles in `pending`)
-// and copied after the streams.
+// Each part's rules are gathered in `rules` (`pending`: work memory, a word
+// for each particle a spring touches; `blocks`, one for each kRulesBatch of
+// them, and one more) and copied after the streams.
 void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_asked, unsigned* schedule,
-                   const Finished& f, unsigned particle_count, unsigned* rules, unsigned* pending) {
+                   Finished& f, unsigned particle_count, unsigned* rules, unsigned* pending, uint64_t* blocks) {
     // Which steps are waited for: a bit each, in the memory sim no longer needs.
     uint64_t offsets[kMaxParts + 1] = {};
     for (unsigned p = 0; p < part_count; ++p) offsets[p + 1] = offsets[p] + parts[p].steps + 1;
@@ -493,84 +575,33 @@ void write_streams(Work& w, Part* parts, unsigned part_count, unsigned parts_ask
         schedule[3 + p] = parts[p].steps;
         schedule[3 + parts_asked + p] = unsigned(out - schedule);
         rules_first[p] = rules_size;
-        const uint64_t* next = f.keys + f.part_first[p];  // the next particle this part finishes
-        const uint64_t* const last = f.keys + f.part_first[p + 1];
-        size_t waiting = 0;  // particles finished, their rules perhaps not yet written
-        // Where in by_index this part's particles are, and the first of them not finished.
-        uint64_t* const mine = f.by_index + f.part_first[p];
-        const size_t count = f.part_first[p + 1] - f.part_first[p];
-        size_t low = 0, ranged = 0;
-        auto done_flag = [&](unsigned particle) -> unsigned char& {
-            return f.done[f.part_first[p] + size_t(std::lower_bound(mine, mine + count, uint64_t(particle) << 32) - mine)];
-        };
-        // Every finished particle whose rules are not yet written, as a list.
-        auto write_rules = [&](unsigned* at) {
-            size_t kept = 0;
-            for (size_t k = 0; k < waiting; ++k)
-                if (!done_flag(pending[k])) done_flag(pending[k]) = 1, pending[kept++] = pending[k];
-            std::sort(pending, pending + kept);
-            rules_size += write_rules_entry(rules + rules_size, unsigned(at - schedule), pending, kept);
-            waiting = 0;
-        };
-        // Those below the first particle not finished, as ranges: where the
-        // particles lie in index order, as a cloth's do, the ranges are long
-        // and the rules go through them in vector registers without gathering.
-        auto write_ranges = [&](unsigned* at) {
-            unsigned* entry = rules + rules_size;
-            size_t pos = 2;
-            for (size_t k = ranged; k < low; ++k) {
-                unsigned char& flag = f.done[f.part_first[p] + k];
-                if (flag) continue;
-                flag = 1;
-                const unsigned particle = unsigned(mine[k] >> 32);
-                if (pos > 2 && entry[pos - 1] == particle) {
-                    ++entry[pos - 1];
-                } else {
-                    entry[pos++] = particle, entry[pos++] = particle + 1;
-                }
-            }
-            ranged = low;
-            if (pos == 2) return;
-            entry[0] = unsigned(at - schedule), entry[1] = unsigned((pos - 2) / 2) | kRulesRanges;
-            rules_size += pos;
-            size_t kept = 0;
-            for (size_t k = 0; k < waiting; ++k)
-                if (!done_flag(pending[k])) pending[kept++] = pending[k];
-            waiting = kept;
-        };
+        RulesWriter rw{f, schedule, rules, rules_size, f.by_step + f.part_first[p], f.by_step + f.part_first[p + 1],
+                       f.by_index + f.part_first[p], f.part_first[p + 1] - f.part_first[p], pending, 0, nullptr, 0, 0};
+        rw.make_blocks(blocks);
         unsigned* run = nullptr;  // the last run written, while nothing follows it
-        for (unsigned* e = parts[p].out; e < parts[p].out + parts[p].pos; e += entry_words(e)) {
+        // Each entry is read before anything is written over it.
+        for (unsigned *e = parts[p].out, *after; e < parts[p].out + parts[p].pos; e = after) {
+            const size_t words = entry_words(e);
+            after = e + words;
             const unsigned kind = e[0] & 3;
             if (kind == kPartPublish) {
-                // The step just done finishes some particles: their rules come before
-                // any publish that may release them, and in batches in between.
-                const uint64_t steps_done = e[0] >> 2;
-                for (; next < last && *next >> 32 < steps_done; ++next) pending[waiting++] = unsigned(*next);
-                while (low < count && (mine[low] & 0xFFFFFFFFu) < steps_done) ++low;
+                rw.finish(e[0] >> 2);
                 const bool published = wanted[offsets[p] + (e[0] >> 2)];
-                if (waiting > 0 && published) {
-                    write_rules(out), run = nullptr;
-                } else if (waiting >= kRulesBatch) {
-                    if (low - ranged >= kRulesBatch / 2) write_ranges(out), run = nullptr;
-                    // A particle finished late holds the ranges back: the others go as a list.
-                    if (waiting >= 4 * kRulesBatch) write_rules(out), run = nullptr;
-                }
+                if ((published && rw.before_publish(out)) | rw.write_blocks(out, e[0] >> 2)) run = nullptr;
                 if (!published) continue;
             }
-            const size_t words = entry_words(e);
             if (kind <= kPartSequence && run && (run[0] & 3) == kind) {
                 run[0] += e[0] & ~3u;  // counts add
-                std::memcpy(out, e + 1, (words - 1) * sizeof(unsigned));
+                std::memmove(out, e + 1, (words - 1) * sizeof(unsigned));
                 out += words - 1;
                 continue;
             }
             run = kind <= kPartSequence ? out : nullptr;
-            std::memcpy(out, e, words * sizeof(unsigned));
+            std::memmove(out, e, words * sizeof(unsigned));
             out += words;
         }
-        while (next < last) pending[waiting++] = unsigned(*next++);  // none: every step publishes
-        write_rules(out);
-        if (p == 0) rules_size += write_untouched_entry(rules + rules_size, unsigned(out - schedule), f, particle_count);
+        rw.write_blocks(out, UINT64_MAX);
+        if (p == 0) rules_size += write_untouched_entry(rules + rules_size, unsigned(out - schedule), w, particle_count);
     }
     for (unsigned p = part_count; p < parts_asked; ++p) {
         schedule[3 + p] = 0, schedule[3 + parts_asked + p] = unsigned(out - schedule);
@@ -605,30 +636,33 @@ bool spring_schedule_parts(const TCSpring* springs, unsigned spring_count, unsig
                            unsigned parts, unsigned* schedule) {
     if (spring_schedule_parts_words(spring_count, particle_count, parts) == 0) return false;
     schedule[0] = kScheduleUnusable;  // in case a refused schedule is used anyway
-    for (unsigned i = 0; i < spring_count; ++i)
-        if (springs[i].a >= particle_count || springs[i].b >= particle_count) return false;
     const bool vectors = particle_count <= kMaxVectorIndex;
     Work w{};
     Finished f{};
     Part* state = static_cast<Part*>(std::malloc(parts * sizeof(Part)));
     const size_t rules_words = size_t(rules_bound(spring_count, particle_count, parts));
     unsigned* rules = static_cast<unsigned*>(std::malloc(rules_words * sizeof(unsigned)));
-    unsigned* pending = static_cast<unsigned*>(std::malloc((2 * size_t(spring_count) + 1) * sizeof(unsigned)));
-    bool ok = state && rules && pending && allocate_work(w, spring_count) && link_springs(springs, spring_count, w.g) &&
-              link_previous(springs, spring_count, w.prev, w.first);
+    const size_t touched = std::min<size_t>(2 * size_t(spring_count), particle_count);
+    unsigned* pending = static_cast<unsigned*>(std::malloc((touched + 1) * sizeof(unsigned)));
+    uint64_t* blocks = static_cast<uint64_t*>(std::malloc((touched / kRulesBatch + 2) * sizeof(uint64_t)));
+    bool ok = state && rules && pending && blocks && allocate_work(w, spring_count, particle_count, parts, schedule);
+    SpringEnds ends{w.prev, w.first_slot};
+    ok = ok && link_springs(springs, spring_count, particle_count, w.g, &ends);
     if (ok) {
-        const unsigned used = divide(springs, spring_count, parts, w);
+        const unsigned used = divide(springs, spring_count, particle_count, parts, w);
         ok = place_parts(springs, spring_count, used, vectors, w, state) == spring_count &&
-             find_finished(springs, w, spring_count, used, f);
-        if (ok) write_streams(w, state, used, parts, schedule, f, particle_count, rules, pending);
+             find_finished(w, state, spring_count, particle_count, used, f);
+        if (ok) write_streams(w, state, used, parts, schedule, f, particle_count, rules, pending, blocks);
     }
     std::free(state);
     std::free(rules);
     std::free(pending);
-    std::free(f.keys);
+    std::free(blocks);
+    std::free(f.by_step);
     std::free(f.by_index);
+    std::free(f.step);
     std::free(f.done);
-    std::free(f.touched);
+    std::free(f.shared);
     free_work(w);
     if (!ok) return false;
     schedule[1] = spring_count;

@@ -106,93 +106,11 @@ struct OneThread {
     void publish(unsigned v) { done[part] = v; }
 };
 
-// A pass with no rules.
-struct NoRules {
-    void reach(const unsigned*) {}
-};
-
-// Holds a part sorts by particle before a pass, to find those of an entry's
-// particles at once; more holds than this are looked through at every entry.
-constexpr unsigned kSortedHolds = 512;
-
-// A part's rules entries (kernel.h), applied as the stream reaches them.
-struct PartRules {
-    const unsigned* schedule;
-    const unsigned* at;  // the next entry
-    const unsigned* end;
-    RuleShapes shapes;
-    TCRules rules;
-    TCVerlet* particles;
-    const uint64_t* sorted;  // (particle << 32 | hold), increasing; null: too many holds to sort
-    unsigned sorted_count;
-
-    void reach(const unsigned* position) {
-        const unsigned offset = unsigned(position - schedule);
-        while (at < end && at[0] == offset) {
-            const bool ranges = (at[1] & kRulesRanges) != 0;
-            const unsigned count = at[1] & ~kRulesRanges;
-            const unsigned* data = at + 2;
-            if (rules.plane_count != 0 || rules.circle_count != 0) {
-                if (!ranges) shapes.list(particles, data, count, rules);
-                for (unsigned k = 0; ranges && k < count; ++k) shapes.range(particles, data[2 * k], data[2 * k + 1], rules);
-            }
-            if (rules.hold_count != 0) hold_in(data, count, ranges);
-            at += 2 + (ranges ? 2 : 1) * size_t(count);
-        }
-    }
-    // Whether particle i is among the entry's (sorted) particles or ranges.
-    static bool among(const unsigned* data, unsigned count, bool ranges, unsigned i) {
-        if (!ranges) return std::binary_search(data, data + count, i);
-        unsigned lo = 0, hi = count;  // the last range that starts at or before i
-        while (hi - lo > 1) {
-            const unsigned mid = (lo + hi) / 2;
-            if (data[2 * mid] <= i) lo = mid; else hi = mid;
-        }
-        return data[2 * lo] <= i && i < data[2 * lo + 1];
-    }
-    // The holds on the entry's particles: for each particle, its holds in their order.
-    void hold_in(const unsigned* data, unsigned count, bool ranges) {
-        const unsigned first = data[0], last = ranges ? data[2 * count - 1] - 1 : data[count - 1];
-        if (!sorted) {
-            for (unsigned k = 0; k < rules.hold_count; ++k) {
-                const unsigned i = rules.holds[k].particle;
-                if (i - first <= last - first && among(data, count, ranges, i)) hold_put(particles[i], rules.holds[k]);
-            }
-            return;
-        }
-        for (const uint64_t* h = std::lower_bound(sorted, sorted + sorted_count, uint64_t(first) << 32);
-             h < sorted + sorted_count && unsigned(*h >> 32) <= last; ++h) {
-            const unsigned i = unsigned(*h >> 32);
-            if (among(data, count, ranges, i)) hold_put(particles[i], rules.holds[unsigned(*h)]);
-        }
-    }
-};
-
-// Sorts the holds by particle, each particle's in their order, into `sorted`
-// (room for kSortedHolds); false when there are more. Holds usually come in
-// order, a pen's last: a few steps of insertion put that right.
-bool sort_holds(const TCRules& rules, uint64_t* sorted) {
-    const unsigned n = rules.hold_count;
-    if (n > kSortedHolds) return false;
-    unsigned descents = 0;
-    for (unsigned k = 0; k < n; ++k) {
-        sorted[k] = uint64_t(rules.holds[k].particle) << 32 | k;
-        descents += k > 0 && sorted[k] < sorted[k - 1];
-    }
-    if (descents > 4) {
-        std::sort(sorted, sorted + n);
-        return true;
-    }
-    for (unsigned k = 1; k < n; ++k)
-        for (unsigned j = k; j > 0 && sorted[j] < sorted[j - 1]; --j) std::swap(sorted[j], sorted[j - 1]);
-    return true;
-}
-
 // Runs a part's stream from `at` until its end or a wait `sync` cannot meet;
 // returns where it stopped.
-template <class Sync, class Rules = NoRules>
+template <class Sync, class Rules>
 const unsigned* run_stream(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, const unsigned* at,
-                           const unsigned* end, Sync& sync, float& largest, Rules rules = Rules{}) {
+                           const unsigned* end, Sync& sync, float& largest, Rules& rules) {
     for (;; ) {
         rules.reach(at);
         if (at >= end) break;
@@ -228,10 +146,10 @@ bool followed(const unsigned* schedule, unsigned spring_count) {
 
 const unsigned kRefused = kScheduleUnusable;  // spring_pass then applies the springs in order
 
-// One part's stream on its thread, with `rules` (NoRules or PartRules).
+// One part's stream on its thread, with `rules` (NoRules or RuleEntries).
 template <class Rules>
 float run_part(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, const unsigned* schedule,
-               unsigned part, unsigned* sync, Rules rules) {
+               unsigned part, unsigned* sync, Rules& rules) {
     const unsigned parts = schedule[2];
     unsigned& pass = line_of(sync, part)[1];
     Threaded t{sync, schedule + 3, part, pass, {}};
@@ -250,7 +168,8 @@ float pass_part(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* spri
     if (!followed(schedule, spring_count))
         return part == 0 ? spring_pass(particles, springs, spring_count, &kRefused) : 0.0f;
     if (part >= schedule[2]) return 0.0f;
-    return run_part(groups, particles, springs, schedule, part, sync, NoRules{});
+    NoRules none;
+    return run_part(groups, particles, springs, schedule, part, sync, none);
 }
 
 // Refused alike by every part before any reads or writes the particles or the sync memory.
@@ -268,10 +187,8 @@ float pass_part_rules(SpringGroupsFn groups, RuleShapes shapes, TCVerlet* partic
     if (part >= parts) return 0.0f;
     uint64_t sorted[kSortedHolds];
     const bool fits = sort_holds(r, sorted);
-    const PartRules pr{schedule, schedule + schedule[parts_rules_word(parts, part)],
-                       schedule + schedule[parts_rules_word(parts, part + 1)], shapes, r, particles,
-                       fits ? sorted : nullptr, fits ? r.hold_count : 0};
-    return run_part(groups, particles, springs, schedule, part, sync, pr);
+    RuleEntries entries = rule_entries(schedule, spring_count, part, shapes, r, particles, fits ? sorted : nullptr, true);
+    return run_part(groups, particles, springs, schedule, part, sync, entries);
 }
 
 }  // namespace
@@ -288,13 +205,14 @@ void spring_sync_reset(unsigned* sync, unsigned parts) {
 }
 
 float run_parts_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs,
-                         unsigned spring_count, const unsigned* schedule) {
+                         unsigned spring_count, const unsigned* schedule, RuleEntries* rules) {
     if (!followed(schedule, spring_count)) return spring_pass(particles, springs, spring_count, &kRefused);
     const unsigned parts = schedule[2];
     unsigned done[kMaxParts] = {};
     const unsigned* at[kMaxParts];
     for (unsigned p = 0; p < parts; ++p) at[p] = schedule + schedule[3 + parts + p];
     float largest = 0.0f;
+    NoRules none;
     // Each round every part runs as far as it can; the placing order
     // guarantees one of them gets further each round until all are done.
     for (bool moved = true; moved;) {
@@ -302,7 +220,8 @@ float run_parts_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpr
         for (unsigned p = 0; p < parts; ++p) {
             OneThread one{done, p};
             const unsigned* end = schedule + schedule[3 + parts + p + 1];
-            const unsigned* stop = run_stream(groups, particles, springs, at[p], end, one, largest);
+            const unsigned* stop = rules ? run_stream(groups, particles, springs, at[p], end, one, largest, rules[p])
+                                         : run_stream(groups, particles, springs, at[p], end, one, largest, none);
             moved = moved || stop != at[p];
             at[p] = stop;
         }

@@ -80,29 +80,50 @@ float apply_in_order(TCVerlet* particles, const TCSpring* springs, unsigned spri
 
 }  // namespace
 
+namespace {
+
+// The runs of a plain schedule it follows, the rules' entries applied where
+// they fall: a run is cut there, between two groups or two springs.
+template <class Rules>
+float run_runs(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+               const unsigned* schedule, Rules& rules) {
+    float largest = 0.0f;
+    const unsigned* run = schedule + 1;
+    rules.reach(run);
+    for (unsigned done = 0; done < spring_count;) {
+        const unsigned kind = run[0] & 1, count = run[0] >> 1;
+        const size_t width = kind == kRunGroups ? kGroupWords : 3;
+        const unsigned* item = run + 1;
+        const unsigned* const end = item + count * width;
+        while (item < end) {
+            const unsigned* const stop = rules.until(end);
+            const unsigned items = unsigned(size_t(stop - item) / width);
+            const float e = kind == kRunGroups ? groups(particles, springs, item, items)
+                                               : apply_sequence(particles, springs, item, items);
+            if (e > largest) largest = e;
+            item = stop;
+            rules.reach(item);
+        }
+        done += kind == kRunGroups ? count * kGroupWidth : count;
+        run = end;
+    }
+    return largest;
+}
+
+}  // namespace
+
 float run_schedule(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
                    const unsigned* schedule) {
     if (spring_count == 0) return 0.0f;  // the schedule need not be read
     if (schedule[0] == kPartsSchedule) return run_parts_schedule(groups, particles, springs, spring_count, schedule);
     if (schedule[0] != spring_count) return apply_in_order(particles, springs, spring_count);
-    float largest = 0.0f;
-    const unsigned* run = schedule + 1;
-    for (unsigned done = 0; done < spring_count;) {
-        const unsigned kind = run[0] & 1, count = run[0] >> 1;
-        ++run;
-        float e;
-        if (kind == kRunGroups) {
-            e = groups(particles, springs, run, count);
-            run += size_t(count) * kGroupWords;
-            done += count * kGroupWidth;
-        } else {
-            e = apply_sequence(particles, springs, run, count);
-            run += size_t(count) * 3;
-            done += count;
-        }
-        if (e > largest) largest = e;
-    }
-    return largest;
+    NoRules none;
+    return run_runs(groups, particles, springs, spring_count, schedule, none);
+}
+
+float run_schedule_rules(SpringGroupsFn groups, TCVerlet* particles, const TCSpring* springs, unsigned spring_count,
+                         const unsigned* schedule, RuleEntries& rules) {
+    return run_runs(groups, particles, springs, spring_count, schedule, rules);
 }
 
 namespace {

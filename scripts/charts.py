@@ -7,7 +7,7 @@ Reads, from BENCH_DIR:
   native.json        Google Benchmark's JSON (--benchmark_out); each benchmark's
                      ns_per_item counter, the fastest of its repetitions
   figures.json       the native bench's closing figures: the threads, the
-                     largest cloths at 60 Hz, the machine
+                     largest cloths at 60 Hz, the schedules, the machine
   web-simd128.json   the kernel's bench in WebAssembly under node, SIMD128 build
   web-portable.json  the same, portable build
   javascript.json    optional: the springs written in JavaScript, same layout as
@@ -258,6 +258,17 @@ def cloth_chart(figures, machine, path):
                     note="a frame: update_physics and 16 passes over structural and shear springs")
 
 
+def schedules_chart(figures, machine, path):
+    one_pass = figure(figures, "schedules, ns a spring: spring_pass", "figures.json")
+    rows = [("one spring_pass", one_pass, NATIVE, f"{one_pass:.2f} ns")]
+    for name, label in [("spring_schedule", "spring_schedule"),
+                        ("spring_schedule_parts, 2 parts", "spring_schedule_parts, 2 parts")]:
+        v = figure(figures, f"schedules, ns a spring: {name}", "figures.json")
+        rows.append((label, v, THREADS if "parts" in name else NATIVE, f"{v:.1f} ns ({v / one_pass:.1f} passes)"))
+    horizontal_bars(rows, "ns a spring (shorter is faster)", "Making a schedule: 256x256 cloth, 260,610 springs",
+                    machine, path, note="made again whenever springs are added or removed")
+
+
 def step_chart(native, simd, machine, path):
     rows = []
     for n, where in [(4096, "4096 particles, in cache"), (4194304, "4194304 particles, from memory")]:
@@ -292,6 +303,7 @@ def main(argv):
         charts = [("springs.svg", lambda p: springs_chart(native, figures, simd, portable, js, npm, machine, p)),
                   ("threads.svg", lambda p: threads_chart(figures, machine, p)),
                   ("cloth-60hz.svg", lambda p: cloth_chart(figures, machine, p)),
+                  ("schedules.svg", lambda p: schedules_chart(figures, machine, p)),
                   ("step.svg", lambda p: step_chart(native, simd, machine, p)),
                   ("collisions.svg", lambda p: collide_chart(figures, simd, portable, js, npm, machine, p))]
         drawn = []

@@ -27,6 +27,8 @@
 static const uint64_t kSceneHash = 0x3e9efe66eca03fb5ull;
 static const uint64_t kClothHash = 0xf0da463a21677323ull;
 static const uint64_t kRulesHash = 0x8c9793831cd67bd1ull;
+static const uint64_t kOneHoldHash = 0xa73f2f89e168f99aull;
+static const uint64_t kBallsHash = 0x949b6ac4f5798a17ull;
 static const uint64_t kCollideHash = 0xfc1c7e98db151acbull;
 static const int kUpdatePhysics = -1;  // whichever path update_physics and spring_pass pick
 
@@ -434,25 +436,27 @@ static bool shapes_match_reference(int path) {
     return true;
 }
 
-// The cloth of cloth_hash with its top row held still, one corner held
-// moving as a pointer would drag it, a floor, a wall and a ball, 300 steps of
-// four passes with the rules; hashes every result and the particles at the end.
-static uint64_t rules_hash(int path) {
+// The cloth of cloth_hash, 300 steps of four passes with rules; hashes every
+// result and the particles at the end. Rule set 0: its top row held still,
+// one corner held moving as a pointer would drag it, a floor, a wall and a
+// ball. 1: that corner's hold alone. 2: two balls alone.
+static uint64_t rules_hash(int path, int set) {
     const unsigned cols = 24, rows = 16, n = cols * rows;
     Topology t;
     lay_out_cloth(t, cols, rows);
     std::vector<unsigned> schedule;
     if (!make_schedule(t, schedule)) return 0;
     std::vector<TCHold> holds;
-    for (unsigned c = 0; c < cols; ++c) holds.push_back({c, t.ps[c].x, t.ps[c].y, 1});
-    holds.push_back({n - 1, 0, 0, 0});
+    for (unsigned c = 0; set == 0 && c < cols; ++c) holds.push_back({c, t.ps[c].x, t.ps[c].y, 1});
+    if (set != 2) holds.push_back({n - 1, 0, 0, 0});
     const TCPlane planes[] = {{0, 1, -20}, {-0.8f, -0.6f, -24}};
-    const TCCircle circles[] = {{17, -12, 6}};
-    const TCRules rules{holds.data(), unsigned(holds.size()), planes, 2, circles, 1};
+    const TCCircle circles[] = {{17, -12, 6}, {6, -30, 5}};
+    const TCRules rules{holds.data(), unsigned(holds.size()), planes, set == 0 ? 2u : 0u,
+                        circles, set == 0 ? 1u : set == 2 ? 2u : 0u};
     uint64_t h = fnv1a(nullptr, 0);
     float prev_dt = 0.0f;
     for (unsigned s = 0; s < 300; ++s) {
-        holds.back().x = 30 - mul(float(s), 0.1f), holds.back().y = -30 + mul(float(s % 100), 0.05f);
+        if (set != 2) holds.back().x = 30 - mul(float(s), 0.1f), holds.back().y = -30 + mul(float(s % 100), 0.05f);
         for (TCVerlet& p : t.ps) p.acc_y -= 9.81f;
         prev_dt = step(path, 1.0f / 60.0f, prev_dt, &t.ps[0].x, n);
         for (int pass = 0; pass < 4; ++pass) {
@@ -544,10 +548,11 @@ int main() {
         const bool springs_ok = springs_match_in_order(path) && c == kClothHash;
         std::printf("%s %s: cloth hash %016llx, spring passes vs spring_force in order\n", springs_ok ? "ok  " : "FAIL",
                     path == kUpdatePhysics ? "spring_pass" : name, (unsigned long long)c);
-        const uint64_t r = rules_hash(path);
-        const bool rules_ok = r == kRulesHash && shapes_match_reference(path);
-        std::printf("%s %s: rules hash %016llx, planes and circles vs plain arithmetic\n", rules_ok ? "ok  " : "FAIL",
-                    path == kUpdatePhysics ? "spring_pass_rules" : name, (unsigned long long)r);
+        const uint64_t r = rules_hash(path, 0), one = rules_hash(path, 1), balls = rules_hash(path, 2);
+        const bool rules_ok = r == kRulesHash && one == kOneHoldHash && balls == kBallsHash && shapes_match_reference(path);
+        std::printf("%s %s: rules hash %016llx, one hold %016llx, balls alone %016llx, planes and circles vs "
+                    "plain arithmetic\n", rules_ok ? "ok  " : "FAIL", path == kUpdatePhysics ? "spring_pass_rules" : name,
+                    (unsigned long long)r, (unsigned long long)one, (unsigned long long)balls);
         const uint64_t k = collide_hash(path);
         const bool collide_ok = k == kCollideHash && collisions_match_reference(path);
         std::printf("%s %s: collide hash %016llx, collisions vs the quadratic reference\n", collide_ok ? "ok  " : "FAIL",

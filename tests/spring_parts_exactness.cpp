@@ -261,8 +261,9 @@ TCRules view(const RuleSet& r) {
 }
 
 const char* const kRuleNames[] = {"null rules", "holds", "shapes every particle crosses, pins", "odd values",
-                                  "all together, 600 holds"};
+                                  "all together, 600 holds", "one hold", "circles alone"};
 const unsigned kRuleParts[] = {1, 2, 3, 8, 64};
+const unsigned kFirstLightSet = 5;  // sets from here on run on 1 and 2 parts: enough to meet every entry
 const unsigned kSpare = 4;  // particles past those the springs touch
 
 // Rule set `which` for a set whose last kSpare particles no spring touches.
@@ -297,6 +298,12 @@ RuleSet rule_set(int which, Set& s, std::mt19937& rng) {
         r.planes = {{0, 1, 1000}, {1, 0, -5}, {0.6f, -0.8f, 2}};
         r.circles = {{0, 1000, 1e4f}, {1, 1, 0}, {2, -3, 4}, {s.ps[spare + 1].x, s.ps[spare + 1].y, 5}};
     }
+    if (which == 5) {  // a pen's, on a particle in the middle of the springs
+        const TCSpring middle = s.ss.empty() ? TCSpring{1, 2, 0} : s.ss[s.ss.size() / 2];
+        r.holds.push_back({middle.b, 2.5f, -1.5f, 0});
+    }
+    if (which == 6)  // one a spare particle lies in, one most of a set lies in, one nothing reaches
+        r.circles = {{s.ps[spare].x + 0.5f, s.ps[spare].y, 3}, {0, 0, 6}, {1e4f, 0, 1}};
     if (which == 3) {
         r.planes = {{NAN, 1, 0},      {1, 0, INFINITY}, {0, 1, -INFINITY}, {1e30f, 1e30f, 3e38f},
                     {1, 0, 3e38f},   {1, 0, 0},        {0.5f, 0.5f, NAN}};
@@ -399,7 +406,8 @@ void check_topology(int which, unsigned parts) {
 }
 
 // Every rule set on one topology, every part count and every path: the
-// parts on threads and spring_pass_rules on one thread, against the reference.
+// parts on threads and spring_pass_rules on one thread (with each parts
+// schedule, and with a plain one), against the reference.
 void check_rules(int which) {
     for (int set = 0; set < int(sizeof kRuleNames / sizeof kRuleNames[0]); ++set) {
         std::mt19937 rng(2000 + which);
@@ -411,8 +419,19 @@ void check_rules(int which) {
         Set want = start;
         const std::vector<float> want_errors = reference(want, &rules);
         const unsigned n = unsigned(start.ss.size()), count = unsigned(start.ps.size());
+        std::vector<unsigned> plain(spring_schedule_words(n, count));
+        check(spring_schedule(start.ss.data(), n, count, plain.data()), "scheduled with rules", kNames[which], 0,
+              kSelected);
+        for (int path = kSelected; path < PHYSICS_PATH_COUNT; ++path) {
+            if (path != kSelected && !physics_path_available(path)) continue;
+            Set one = start;
+            if (!same(one, want, run_one_thread_rules(path, one, plain, given), want_errors)) {
+                std::printf("     rule set: %s\n", kRuleNames[set]);
+                check(false, "rules, plain schedule", kNames[which], 0, path);
+            }
+        }
         for (unsigned parts : kRuleParts) {
-            if (parts > most_rule_parts) continue;
+            if (parts > most_rule_parts || (set >= int(kFirstLightSet) && parts > 2)) continue;
             std::vector<unsigned> schedule(spring_schedule_parts_words(n, count, parts));
             const bool made = spring_schedule_parts(start.ss.data(), n, count, parts, schedule.data());
             check(made, "scheduled with rules", kNames[which], parts, kSelected);

@@ -1,6 +1,6 @@
 // The installed package in a browser: page.html imports it as an ES module
 // (through an import map to the entry node resolves) from a server on
-// 127.0.0.1, computes the four scene hashes with each build, and must give
+// 127.0.0.1, computes the scene hashes with each build, and must give
 // the native ones. The engine is a parameter: node browser.mjs chromium|firefox.
 // Run in the scratch project by run.sh; needs PENSHELL_ROOT and the hashes.
 import fs from 'node:fs';
@@ -21,7 +21,8 @@ fs.writeFileSync(path.join(here, 'index.html'), fs.readFileSync(path.join(here, 
   .replace('@ENTRY@', entry));
 
 const want = { cloth: process.env.PENSHELL_CLOTH_HASH, scene: process.env.PENSHELL_SCENE_HASH,
-  rules: process.env.PENSHELL_RULES_HASH, collide: process.env.PENSHELL_COLLIDE_HASH };
+  rules: process.env.PENSHELL_RULES_HASH, oneHold: process.env.PENSHELL_ONE_HOLD_HASH,
+  balls: process.env.PENSHELL_BALLS_HASH, collide: process.env.PENSHELL_COLLIDE_HASH };
 const { server, url } = await serveSite(here);
 let browser;
 const failures = [];
@@ -38,7 +39,7 @@ try {
     if (!r) continue;
     const build = simd === 'auto' ? results.simdSupported : simd === 'true';
     if (r.simd !== build) failures.push(`simd: ${simd} ran the ${r.simd ? 'SIMD128' : 'portable'} build`);
-    for (const scene of ['cloth', 'scene', 'rules', 'collide'])
+    for (const scene of Object.keys(want))
       if (r[scene] !== want[scene]) failures.push(`simd: ${simd}: ${scene} hash ${r[scene]}, native ${want[scene]}`);
   }
   console.log(`${failures.length ? 'FAIL' : 'ok  '} ${engine} ${browser.version()}: the package imported as an ES ` +

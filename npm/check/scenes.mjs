@@ -120,27 +120,29 @@ export function sceneHash(kernel) {
   }
 }
 
-// kernel_exactness's rules_hash: the cloth with its top row held still and
-// its last particle held moving, as a pointer drags it, a floor, a wall and a
-// ball, 300 steps of four passes with the rules; hashes every pass's error and
-// the particles at the end.
-export function rulesHash(kernel) {
-  const { world } = clothWorld(kernel, { holds: COLS + 1, planes: 2, circles: 1 });
+// kernel_exactness's rules_hash: the cloth, 300 steps of four passes with
+// rules; hashes every pass's error and the particles at the end. Rule set 0:
+// its top row held still and its last particle held moving, as a pointer
+// drags it, a floor, a wall and a ball. 1: that moving hold alone. 2: two
+// balls alone.
+export function rulesHash(kernel, set = 0) {
+  const rows = set === 0 ? COLS : 0, balls = [[17, -12, 6], [6, -30, 5]].slice(0, [1, 0, 2][set]);
+  const { world } = clothWorld(kernel, { holds: rows + 1, planes: 2, circles: 2 });
   try {
     const p = world.particles;
     const hold = (k, particle, x, y, still) => {
       world.holdParticles[4 * k] = particle, world.holdParticles[4 * k + 3] = still;
       world.holdPositions[4 * k + 1] = x, world.holdPositions[4 * k + 2] = y;
     };
-    for (let c = 0; c < COLS; ++c) hold(c, c, p[6 * c], p[6 * c + 1], 1);
-    world.holdCount = COLS + 1;
+    for (let c = 0; c < rows; ++c) hold(c, c, p[6 * c], p[6 * c + 1], 1);
+    world.holdCount = set === 2 ? 0 : rows + 1;
     world.planes.set([0, 1, -20, -0.8, -0.6, -24]);
-    world.planeCount = 2;
-    world.circles.set([17, -12, 6]);
-    world.circleCount = 1;
+    world.planeCount = set === 0 ? 2 : 0;
+    world.circles.set(balls.flat());
+    world.circleCount = balls.length;
     let h = fnv1a([]), prevDt = 0;
     for (let s = 0; s < 300; ++s) {
-      hold(COLS, N - 1, f(30 - mul(s, 0.1)), f(-30 + mul(s % 100, 0.05)), 0);
+      if (set !== 2) hold(rows, N - 1, f(30 - mul(s, 0.1)), f(-30 + mul(s % 100, 0.05)), 0);
       for (let i = 0; i < N; ++i) p[6 * i + 5] -= f(9.81);
       prevDt = world.step(f(1 / 60), prevDt);
       for (let pass = 0; pass < 4; ++pass) h = hashFloat(world.springPasses(1), h);
@@ -150,6 +152,10 @@ export function rulesHash(kernel) {
     world.free();
   }
 }
+
+// The rules' scenes: all of them, one hold alone, balls alone.
+export const oneHoldHash = (kernel) => rulesHash(kernel, 1);
+export const ballsHash = (kernel) => rulesHash(kernel, 2);
 
 // kernel_exactness's collide_hash: balls of four sizes poured from a lattice
 // into a box (a floor and two walls: the rules of a pass with no springs) in
