@@ -43,9 +43,7 @@ std::atomic<unsigned>& arrivals_of(unsigned* sync, unsigned p) {
 bool reached(unsigned a, unsigned b) { return int32_t(a - b) >= 0; }
 
 void relax() {
-#if PHYSICS_X86
-    _mm_pause();
-#endif
+    spin_pause();
 }
 
 #ifdef PENSHELL_PHYSICS_JITTER

@@ -4,7 +4,7 @@
 // pmin and pmax pick clen's sides: with no NaN among the positions they are
 // min and max, in one instruction each under V8 where min and max take three.
 // The hit lanes are packed behind those held with a byte shuffle from a table.
-#include "kernel.h"
+#include "kernel_simd.h"
 #include "collide.h"
 
 #if PHYSICS_WASM_SIMD

@@ -6,7 +6,7 @@
 // arithmetic is the portable finder's, lane by lane: clen's longer and
 // shorter side taken by max and min (the positions are finite, so no NaN
 // reaches them).
-#include "kernel.h"
+#include "kernel_simd.h"
 #include "collide.h"
 
 #if PHYSICS_X86

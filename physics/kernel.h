@@ -44,15 +44,15 @@
 #include <cstdint>
 #include <cstring>
 
+// The vector intrinsics are in kernel_simd.h, for the files with vector paths:
+// their headers cost most of a second's compiling a file.
 #if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
 #define PHYSICS_X86 1
-#include <immintrin.h>
 #endif
 // WebAssembly's 128-bit vectors, when the build allows them (-msimd128): the
 // format has no run-time feature check, so the path exists or it does not.
 #if defined(__wasm_simd128__)
 #define PHYSICS_WASM_SIMD 1
-#include <wasm_simd128.h>
 #endif
 
 // Clang 14 given -ffp-contract=fast ignores the pragma above and fuses a
@@ -60,8 +60,8 @@
 // intrinsics alike. An empty asm that claims to change the product hides it
 // from that fusion and costs no instruction, so every product (or halved
 // product) that feeds an add or subtract goes through pinned(). GCC honours
-// its pragma: there pinned() is the value itself. The vector overloads carry
-// their callers' targets: with a lesser one Clang would call, not inline, them.
+// its pragma: there pinned() is the value itself. The vector overloads are in
+// kernel_simd.h.
 // In WebAssembly the asm names a local, which costs the engine nothing.
 #if defined(__clang__) && (PHYSICS_X86 || defined(__aarch64__))
 #define PHYSICS_PIN(reg, p) __asm__("" : reg(p))
@@ -77,14 +77,13 @@ inline float pinned(float p) { PHYSICS_PIN("+w", p); return p; }
 #else
 inline float pinned(float p) { PHYSICS_PIN("+x", p); return p; }
 #endif
+
+// A spinning wait's hint to the processor.
+inline void spin_pause() {
 #if PHYSICS_X86
-inline __m128 pinned(__m128 p) { PHYSICS_PIN("+x", p); return p; }
-__attribute__((target("avx2"))) inline __m256 pinned(__m256 p) { PHYSICS_PIN("+x", p); return p; }
-__attribute__((target("avx512f"))) inline __m512 pinned(__m512 p) { PHYSICS_PIN("+v", p); return p; }
+    __builtin_ia32_pause();
 #endif
-#if PHYSICS_WASM_SIMD
-inline v128_t pinned(v128_t p) { PHYSICS_PIN("+r", p); return p; }
-#endif
+}
 
 // Particles are handled as runs of six floats; the record has no padding.
 static_assert(sizeof(TCVerlet) == 6 * sizeof(float), "TCVerlet is six floats");

@@ -5,7 +5,7 @@
 // split with shuffles. Most particles touch no plane or circle: a rule that
 // moves no lane costs its test only, and a register nothing moved is not
 // stored back.
-#include "kernel.h"
+#include "kernel_simd.h"
 
 #if PHYSICS_X86
 

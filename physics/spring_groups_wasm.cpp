@@ -10,7 +10,7 @@
 // The springs of a group share no particle, so their stores and loads are
 // independent; a spring whose ends are one particle never moves (its length
 // is 0 or NaN) and stores what it loaded.
-#include "kernel.h"
+#include "kernel_simd.h"
 
 #if PHYSICS_WASM_SIMD
 

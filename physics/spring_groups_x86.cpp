@@ -9,7 +9,7 @@
 // pair and copied into its y lane. The springs of a group share no particle,
 // so their stores and loads are independent; a spring whose ends are one
 // particle never moves (its length is 0 or NaN) and stores what it loaded.
-#include "kernel.h"
+#include "kernel_simd.h"
 
 #if PHYSICS_X86
 

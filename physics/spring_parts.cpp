@@ -38,9 +38,7 @@ std::atomic<unsigned>& progress_of(unsigned* sync, unsigned p) {
 inline bool reached(unsigned a, unsigned b) { return int32_t(a - b) >= 0; }
 
 inline void pause() {
-#if PHYSICS_X86
-    _mm_pause();
-#endif
+    spin_pause();
 }
 
 #ifdef PENSHELL_PHYSICS_JITTER

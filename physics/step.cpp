@@ -1,5 +1,5 @@
 // The Verlet step: its processor paths and update_physics.
-#include "kernel.h"
+#include "kernel_simd.h"
 
 #include <array>
 #include <cstdint>
