@@ -30,6 +30,7 @@ static const uint64_t kRulesHash = 0x8c9793831cd67bd1ull;
 static const uint64_t kOneHoldHash = 0xa73f2f89e168f99aull;
 static const uint64_t kBallsHash = 0x949b6ac4f5798a17ull;
 static const uint64_t kCollideHash = 0xfc1c7e98db151acbull;
+static const uint64_t kTornHash = 0x105543b949bb4041ull;
 static const int kUpdatePhysics = -1;  // whichever path update_physics and spring_pass pick
 
 // A product stored before it is added: no compiler may fuse the two, whatever the flags.
@@ -503,6 +504,58 @@ static uint64_t collide_hash(int path) {
     return fnv1a(ps.data(), n * sizeof(TCVerlet), h);
 }
 
+// ---- a cloth that tears onto balls ----
+
+// The cloth of cloth_hash, its top row held still and half its bottom row
+// dragged away for 150 steps then let go, over a heap of 60 balls on a floor
+// between two walls; the cloth's particles collide too. A frame as the guide
+// orders it: step, collide, four passes with the rules, then spring_tear at
+// 1.5. 240 steps; hashes every result, then the particles and the springs
+// (the torn ones' NaN rest lengths among them) at the end. `torn`: how many
+// springs tore.
+static uint64_t torn_hash(int path, unsigned& torn) {
+    const unsigned cols = 24, rows = 16, n = cols * rows, balls = 60;
+    Topology t;
+    lay_out_cloth(t, cols, rows);
+    std::vector<float> radii(n, 0.5f);
+    for (unsigned i = 0; i < balls; ++i) {
+        t.ps.push_back(TCVerlet{mul(float(i % 12), 2.5f) + 2.0f, mul(float(i / 12), 1.6f) - 27.0f, 0, 0, 0, 0});
+        t.ps.back().old_x = t.ps.back().x, t.ps.back().old_y = t.ps.back().y;
+        radii.push_back(mul(float(i % 3), 0.1f) + 0.6f);
+    }
+    const unsigned count = unsigned(t.ps.size());
+    std::vector<unsigned> schedule, work(particle_collide_words(count));
+    if (!make_schedule(t, schedule)) return 0;
+    std::vector<TCHold> holds;
+    for (unsigned c = 0; c < cols; ++c) holds.push_back({c, t.ps[c].x, t.ps[c].y, 1});
+    for (unsigned c = cols / 2; c < cols; ++c) holds.push_back({n - cols + c, 0, 0, 0});
+    const TCPlane box[] = {{0, 1, -28}, {1, 0, -5}, {-1, 0, -70}};
+    TCRules rules{holds.data(), unsigned(holds.size()), box, 3, nullptr, 0};
+    uint64_t h = fnv1a(nullptr, 0);
+    float prev_dt = 0.0f;
+    torn = 0;
+    for (unsigned s = 0; s < 240; ++s) {
+        for (unsigned c = cols / 2; c < cols; ++c) {
+            const TCVerlet& at = t.ps[n - cols + c];
+            holds[cols + c - cols / 2] = {n - cols + c, at.x + 0.1f, at.y - 0.05f, 0};
+        }
+        rules.hold_count = s < 150 ? unsigned(holds.size()) : cols;
+        for (TCVerlet& p : t.ps) p.acc_y -= 9.81f;
+        prev_dt = step(path, 1.0f / 60.0f, prev_dt, &t.ps[0].x, count);
+        const float overlap = collide_on(path, t.ps.data(), count, radii.data(), work.data());
+        h = fnv1a(&overlap, sizeof overlap, h);
+        for (int pass = 0; pass < 4; ++pass) {
+            const float e = rules_pass_on(path, t.ps.data(), count, t.ss, schedule.data(), rules);
+            h = fnv1a(&e, sizeof e, h);
+        }
+        const unsigned k = spring_tear(t.ps.data(), t.ss.data(), unsigned(t.ss.size()), 1.5f);
+        h = fnv1a(&k, sizeof k, h);
+        torn += k;
+    }
+    h = fnv1a(t.ss.data(), t.ss.size() * sizeof(TCSpring), h);
+    return fnv1a(t.ps.data(), count * sizeof(TCVerlet), h);
+}
+
 // A pile, odd values among ordinary ones, and clusters at huge coordinates,
 // against the quadratic reference.
 static bool collisions_match_reference(int path) {
@@ -557,7 +610,12 @@ int main() {
         const bool collide_ok = k == kCollideHash && collisions_match_reference(path);
         std::printf("%s %s: collide hash %016llx, collisions vs the quadratic reference\n", collide_ok ? "ok  " : "FAIL",
                     path == kUpdatePhysics ? "particle_collide" : name, (unsigned long long)k);
-        all = all && ok && springs_ok && rules_ok && collide_ok;
+        unsigned torn = 0;
+        const uint64_t w = torn_hash(path, torn);
+        const bool torn_ok = w == kTornHash;
+        std::printf("%s %s: torn hash %016llx, a cloth torn onto balls (%u springs torn)\n", torn_ok ? "ok  " : "FAIL",
+                    path == kUpdatePhysics ? "spring_tear" : name, (unsigned long long)w, torn);
+        all = all && ok && springs_ok && rules_ok && collide_ok && torn_ok;
     }
     const bool refused = schedule_refuses_bad_indices();
     std::printf("%s spring_schedule refuses indices past the particles\n", refused ? "ok  " : "FAIL");

@@ -22,7 +22,8 @@ fs.writeFileSync(path.join(here, 'index.html'), fs.readFileSync(path.join(here, 
 
 const want = { cloth: process.env.PENSHELL_CLOTH_HASH, scene: process.env.PENSHELL_SCENE_HASH,
   rules: process.env.PENSHELL_RULES_HASH, oneHold: process.env.PENSHELL_ONE_HOLD_HASH,
-  balls: process.env.PENSHELL_BALLS_HASH, collide: process.env.PENSHELL_COLLIDE_HASH };
+  balls: process.env.PENSHELL_BALLS_HASH, collide: process.env.PENSHELL_COLLIDE_HASH,
+  torn: process.env.PENSHELL_TORN_HASH };
 const { server, url } = await serveSite(here);
 let browser;
 const failures = [];

@@ -4,7 +4,7 @@
 // the error it must throw (with the world's bytes and counts unchanged after),
 // or what it must see. Run by run.sh with node --test; needs
 // PENSHELL_SCENE_HASH, PENSHELL_CLOTH_HASH, PENSHELL_RULES_HASH, PENSHELL_ONE_HOLD_HASH,
-// PENSHELL_BALLS_HASH, PENSHELL_COLLIDE_HASH and PENSHELL_ROOT.
+// PENSHELL_BALLS_HASH, PENSHELL_COLLIDE_HASH, PENSHELL_TORN_HASH and PENSHELL_ROOT.
 import test from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -15,14 +15,15 @@ import { createKernel, simdSupported, PARTICLE_STRIDE, SPRING_STRIDE, HOLD_STRID
 import * as bare from 'penshell-physics/bare';
 import ts from 'typescript';
 import * as pkg from 'penshell-physics';
-import { clothHash, sceneHash, rulesHash, oneHoldHash, ballsHash, collideHash } from './scenes.mjs';
+import { clothHash, sceneHash, rulesHash, oneHoldHash, ballsHash, collideHash, tornHash } from './scenes.mjs';
 
 const { springPassJs, collideJs } = await import(`${process.env.PENSHELL_ROOT}/bench/bench_npm.mjs`);
 const want = { scene: process.env.PENSHELL_SCENE_HASH, cloth: process.env.PENSHELL_CLOTH_HASH,
   rules: process.env.PENSHELL_RULES_HASH, oneHold: process.env.PENSHELL_ONE_HOLD_HASH,
-  balls: process.env.PENSHELL_BALLS_HASH, collide: process.env.PENSHELL_COLLIDE_HASH };
+  balls: process.env.PENSHELL_BALLS_HASH, collide: process.env.PENSHELL_COLLIDE_HASH,
+  torn: process.env.PENSHELL_TORN_HASH };
 const scenes = { scene: sceneHash, cloth: clothHash, rules: rulesHash, oneHold: oneHoldHash, balls: ballsHash,
-  collide: collideHash };
+  collide: collideHash, torn: tornHash };
 const require = createRequire(import.meta.url);
 const wasmFile = (name) => fs.readFileSync(require.resolve(`penshell-physics/${name}.wasm`));
 const packageFile = (name) => path.join(path.dirname(require.resolve('penshell-physics/package.json')), name);
@@ -113,6 +114,7 @@ const scenarios = [
     { name: `${loader}: the rules' scene with one hold alone gives the native hash`, loader, hash: 'oneHold' },
     { name: `${loader}: the rules' scene with balls alone gives the native hash`, loader, hash: 'balls' },
     { name: `${loader}: the collisions' scene gives the native hash`, loader, hash: 'collide' },
+    { name: `${loader}: the cloth torn onto balls gives the native hash`, loader, hash: 'torn' },
   ]),
   { name: "'auto' takes SIMD128 where the engine validates it", loader: 'auto',
     see: (w, k) => assert.equal(k.simd, simdSupported()) },

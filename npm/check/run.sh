@@ -28,7 +28,7 @@ done
 hash() { sed -n "s/.*$1 = 0x\([0-9a-f]*\)ull.*/\1/p" "$src/tests/kernel_exactness.cpp"; }
 export PENSHELL_ROOT=$src PENSHELL_SCENE_HASH=$(hash kSceneHash) PENSHELL_CLOTH_HASH=$(hash kClothHash) \
   PENSHELL_RULES_HASH=$(hash kRulesHash) PENSHELL_ONE_HOLD_HASH=$(hash kOneHoldHash) PENSHELL_BALLS_HASH=$(hash kBallsHash) \
-  PENSHELL_COLLIDE_HASH=$(hash kCollideHash)
+  PENSHELL_COLLIDE_HASH=$(hash kCollideHash) PENSHELL_TORN_HASH=$(hash kTornHash)
 # node's default reporter: one line a scenario in a terminal, TAP in a log.
 node --test kernel.test.mjs || status=1
 npx tsc -p tsconfig.json && echo "ok   consumer.ts: tsc --strict against index.d.ts" || status=1

@@ -4,7 +4,7 @@
 const f = Math.fround;
 const mul = (a, b) => f(f(a) * f(b));
 
-const bytes = new Uint8Array(4), bits = new Float32Array(bytes.buffer);
+const bytes = new Uint8Array(4), bits = new Float32Array(bytes.buffer), word = new Uint32Array(bytes.buffer);
 const PRIME = 1099511628211n, MASK = (1n << 64n) - 1n;
 
 export function fnv1a(data, h = 1469598103934665603n) {
@@ -183,6 +183,54 @@ export function collideHash(kernel) {
       h = hashFloat(world.collide(), h);
       h = hashFloat(world.springPasses(1), h);
     }
+    return hex(fnv1a(particleBytes(world, n), h));
+  } finally {
+    world.free();
+  }
+}
+
+// kernel_exactness's torn_hash: the cloth, its top row held still and half
+// its bottom row dragged away for 150 steps then let go, over a heap of 60
+// balls on a floor between two walls, the cloth's particles colliding too.
+// Each step: collide, four passes with the rules, tear(1.5). 240 steps;
+// hashes every result, then the particles and the springs at the end.
+export function tornHash(kernel) {
+  const balls = 60, n = N + balls, half = COLS / 2;
+  const { world } = clothWorld(kernel, { holds: COLS + half, planes: 3, collide: true, particles: n });
+  try {
+    const p = world.particles;
+    world.particleCount = n;
+    for (let i = 0; i < N; ++i) world.radii[i] = 0.5;
+    for (let i = 0; i < balls; ++i) {
+      const k = 6 * (N + i);
+      p[k] = p[k + 2] = f(mul(i % 12, 2.5) + 2);
+      p[k + 1] = p[k + 3] = f(mul(Math.floor(i / 12), 1.6) - 27);
+      p[k + 4] = p[k + 5] = 0;
+      world.radii[N + i] = f(mul(i % 3, 0.1) + f(0.6));
+    }
+    world.schedule();
+    const hold = (k, particle, x, y, still) => {
+      world.holdParticles[4 * k] = particle, world.holdParticles[4 * k + 3] = still;
+      world.holdPositions[4 * k + 1] = x, world.holdPositions[4 * k + 2] = y;
+    };
+    for (let c = 0; c < COLS; ++c) hold(c, c, p[6 * c], p[6 * c + 1], 1);
+    world.planes.set([0, 1, -28, 1, 0, -5, -1, 0, -70]);
+    world.planeCount = 3;
+    let h = fnv1a([]), prevDt = 0;
+    for (let s = 0; s < 240; ++s) {
+      for (let c = half; c < COLS; ++c) {
+        const i = N - COLS + c;
+        hold(COLS + c - half, i, f(p[6 * i] + f(0.1)), f(p[6 * i + 1] - f(0.05)), 0);
+      }
+      world.holdCount = s < 150 ? COLS + half : COLS;
+      for (let i = 0; i < n; ++i) p[6 * i + 5] -= f(9.81);
+      prevDt = world.step(f(1 / 60), prevDt);
+      h = hashFloat(world.collide(), h);
+      for (let pass = 0; pass < 4; ++pass) h = hashFloat(world.springPasses(1), h);
+      word[0] = world.tear(1.5);
+      h = fnv1a(bytes, h);
+    }
+    h = fnv1a(new Uint8Array(world.springEnds.buffer, world.springEnds.byteOffset, world.springCount * 12), h);
     return hex(fnv1a(particleBytes(world, n), h));
   } finally {
     world.free();

@@ -19,9 +19,11 @@ const buildPath = path.relative(site, build).split(path.sep).join('/');
 if (buildPath.startsWith('..') || path.isAbsolute(buildPath)) throw new Error(build + ' is not inside ' + site);
 
 // Steps: e enters the canvas (a first motion, at its middle), mDX,DY moves
-// by that many pixels (y down, as the browser counts; *N repeats), c clicks,
-// p and r press and release the left button, wMS waits, s keeps a snapshot
-// of the canvas, x presses Escape, k presses a key.
+// by that many pixels (y down, as the browser counts; *N repeats, and
+// A+B*N repeats A then B), c clicks, p and r press and release the left
+// button, wMS waits, fN waits for N more frames of a page that counts them
+// (springs.html's window.springs.steps), s keeps a snapshot of the canvas,
+// x presses Escape, k presses a key.
 // Expected: the pen's bottom-left corner in window pixels (y up), the
 // background, full screen; the status's number (null: still running at the
 // end) and standard error. kernel: the exactness check's build to run instead
@@ -50,9 +52,16 @@ const scenarios = [
   { name: "the kernel in WebAssembly with SIMD128: the native hashes", kernel: 'simd128' },
   { name: "the kernel in portable WebAssembly: the native hashes", kernel: 'portable' },
   // near: [snapshot, x, y, whether the cloth's colour is there], window pixels, y up.
-  { name: 'springs.html: the npm package\'s cloth follows the pointer, its pins hold, let go it swings back',
-    page: 'springs.html', steps: 'e w500 s p m-200,180 w700 s r w2000 s', status: null,
-    near: [[0, 120, 59, false], [1, 120, 59, true], [2, 120, 59, false], [1, 164, 439, true], [2, 476, 439, true]] },
+  // torn: whether the page tore springs; gap: [before, after, least, most]
+  // points of the cloth in snapshot `before` with no thread near in `after`.
+  { name: 'springs.html: pulled gently by its edge, the cloth follows, does not tear, and swings back',
+    page: 'springs.html', steps: 'e m0,-5 f60 s p m0,1+f1*50 f30 s r f300 s', status: null, torn: false,
+    near: [[0, 320, 194, false], [1, 320, 194, true], [2, 320, 194, false], [1, 164, 439, true]],
+    gap: [0, 2, 0, 1], balls: true },
+  { name: 'springs.html: yanked, the cloth tears: a gap where threads were, the patch falls onto the balls',
+    page: 'springs.html', steps: 'e m0,-60 f60 s p m40,220 f30 s r f300 s', status: null, torn: true,
+    near: [[0, 360, 79, false], [1, 360, 79, true], [1, 350, 160, false], [1, 164, 439, true]],
+    gap: [0, 2, 2, 1e9], balls: true },
 ];
 
 // --- the expected frame -----------------------------------------------------
@@ -123,6 +132,27 @@ function clothNear(image, x, y) {
   return false;
 }
 
+// Points 12 pixels apart inside the cloth of `before` (threads there and at
+// the four points around) where `after` shows no thread near: where the
+// cloth tore away. A cloth that swings a little loses no inside point.
+function clothGap(before, after) {
+  let gap = 0;
+  for (let y = 18; y < 470; y += 12)
+    for (let x = 18; x < 630; x += 12) {
+      const inside = [[0, 0], [12, 0], [-12, 0], [0, 12], [0, -12]].every(([dx, dy]) => clothNear(before, x + dx, y + dy));
+      gap += inside && !clothNear(after, x, y);
+    }
+  return gap;
+}
+
+// springs.html's balls are drawn in (112, 144, 192).
+function ballPixels(image) {
+  let seen = 0;
+  for (let p = 0; p < image.rgb.length; p += 3)
+    seen += Math.abs(image.rgb[p] - 112) <= 2 && Math.abs(image.rgb[p + 1] - 144) <= 2 && Math.abs(image.rgb[p + 2] - 192) <= 2;
+  return seen;
+}
+
 // --- screenshots ----------------------------------------------------------
 
 // The 8-bit RGB or RGBA, non-interlaced PNG that Chromium writes, as RGB.
@@ -163,7 +193,7 @@ const nativeHashes = (() => {
   const source = fs.readFileSync(fileURLToPath(new URL('../../tests/kernel_exactness.cpp', import.meta.url)), 'utf8');
   const hash = (name) => source.match(new RegExp(name + ' = 0x([0-9a-f]{16})ull'))[1];
   return { scene: hash('kSceneHash'), cloth: hash('kClothHash'), rules: hash('kRulesHash'),
-    collide: hash('kCollideHash') };
+    collide: hash('kCollideHash'), torn: hash('kTornHash') };
 })();
 
 // What is wrong with a run of the check: a line not ok, a hash not the native
@@ -173,14 +203,14 @@ function kernelFaults(variant, out) {
   const lines = out.split('\n').filter(Boolean), faults = lines.filter((line) => !/^(ok  |skip) /.test(line));
   let hashes = 0;
   for (const line of lines) {
-    const [, kind, hash] = line.match(/(scene|cloth|rules|collide) hash ([0-9a-f]+)/) || [];
+    const [, kind, hash] = line.match(/(scene|cloth|rules|collide|torn) hash ([0-9a-f]+)/) || [];
     if (!kind) continue;
     ++hashes;
     if (hash !== nativeHashes[kind]) faults.push(`${kind} hash ${hash}, natively ${nativeHashes[kind]}: ${line}`);
   }
   if (hashes < 8) faults.push(`${hashes} hashes`);
-  const simd = lines.filter((line) => /^ok   simd128: (scene|cloth|rules|collide) hash /.test(line)).length;
-  if (variant === 'simd128' ? simd !== 4 : !lines.some((line) => /^skip simd128:/.test(line)))
+  const simd = lines.filter((line) => /^ok   simd128: (scene|cloth|rules|collide|torn) hash /.test(line)).length;
+  if (variant === 'simd128' ? simd !== 5 : !lines.some((line) => /^skip simd128:/.test(line)))
     faults.push(variant === 'simd128' ? 'the simd128 path did not run' : 'the portable build ran a simd128 path');
   return faults;
 }
@@ -263,8 +293,8 @@ async function run(s, engine, url, browsers) {
     let at = null;  // where the pointer is
     const snapshots = [];
     for (const step of s.steps.split(' ').filter(Boolean)) {
-      const [word, times = '1'] = step.split('*');
-      for (let n = 0; n < Number(times); ++n) {
+      const [group, times = '1'] = step.split('*');
+      for (let n = 0; n < Number(times); ++n) for (const word of group.split('+')) {
         if (word === 'e') {
           at = await moveTo(page, at, [box.x + 320, box.y + 240]);
         } else if (word[0] === 'm') {
@@ -282,6 +312,11 @@ async function run(s, engine, url, browsers) {
         } else if (word === 'p') await page.mouse.down();
         else if (word === 'r') await page.mouse.up();
         else if (word[0] === 'w') await page.waitForTimeout(Number(word.slice(1)));
+        else if (word[0] === 'f') {
+          const steps = await page.evaluate(() => window.springs.steps);
+          await page.waitForFunction((until) => window.springs.steps >= until, steps + Number(word.slice(1)),
+            { timeout: 60000 });
+        }
         else if (word === 's') snapshots.push(decodePng(await page.locator('canvas').screenshot()));
         else if (word === 'x') {
           await page.keyboard.press('Escape');
@@ -297,6 +332,18 @@ async function run(s, engine, url, browsers) {
     if (s.pen && !s.steps.includes('k')) snapshots.push(await drawnShot(page, s));
     for (const [shot, x, y, there] of s.near || [])
       expect(clothNear(snapshots[shot], x, y) === there, `snapshot ${shot}: the cloth ${there ? 'not ' : ''}at (${x}, ${y})`);
+    if (s.torn !== undefined) {
+      const torn = await page.evaluate(() => window.springs.torn);
+      expect((torn > 0) === s.torn, `${torn} springs torn`);
+    }
+    if (s.gap) {
+      const [before, after, least, most] = s.gap, gap = clothGap(snapshots[before], snapshots[after]);
+      expect(gap >= least && gap <= most, `${gap} points of the cloth with no thread left near`);
+    }
+    if (s.balls) {
+      const seen = ballPixels(snapshots[snapshots.length - 1]);
+      expect(seen > 5000, `${seen} pixels of balls`);
+    }
     if (s.pen) expect(await page.evaluate(() => document.fullscreenElement?.id === 'canvas') === !!s.full,
       s.full ? 'not full screen' : 'full screen');
     if (s.pen) {

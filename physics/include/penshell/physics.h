@@ -296,19 +296,26 @@ float spring_pass_part_rules(TCVerlet* particles, const TCSpring* springs, unsig
 // A spring whose rest_length is NaN is broken: every pass (spring_pass,
 // spring_pass_part, with or without rules, on any path and part) moves
 // nothing for it and leaves it out of the largest error, so a pass whose
-// springs are all broken returns 0. A broken spring keeps its place in the
-// schedule: tearing needs no new schedule. (spring_force itself leaves both
-// particles where they are for a NaN rest length and returns NaN.)
+// springs are all broken returns 0 (the rules of a pass still apply). The
+// bits stay those of spring_force in order: spring_force itself leaves both
+// particles where they are for a NaN rest length and returns NaN. A broken
+// spring keeps its place in the schedule: tearing needs no new schedule, and
+// a spring mended (given a number again) acts again at the next pass.
 
 // Breaks every spring stretched past `ratio` times its rest length:
 //   for (i = 0; i < spring_count; ++i)
 //       if (clen(a.x, a.y, b.x, b.y) > ratio * springs[i].rest_length)   // the product rounded to float
-//           springs[i].rest_length = NaN;
+//           springs[i].rest_length = NaN;   // the quiet NaN, bits 0x7FC00000
 // with a and b the particles springs[i] names, which must lie within the
 // array, as for spring_force. Returns how many it broke (springs already
-// broken stay so and are not counted again). A spring of rest length 0 or
-// less breaks as soon as its ends are apart. A ratio that is NaN, infinite,
-// 0 or negative breaks nothing and returns kSpringTearRefused.
+// broken stay so and are not counted again). Particles are only read. A
+// spring whose ends have a NaN coordinate (a NaN length) never breaks; one
+// with one end infinite (the other finite) breaks unless its limit is
+// infinite too. A spring of rest length 0 breaks as soon as its ends are
+// apart, one of negative rest length at once. A ratio that is NaN, infinite,
+// 0 or negative breaks nothing, writes nothing and returns kSpringTearRefused.
+// Call it after the frame's passes, so that a spring is judged by where the
+// passes left its ends.
 constexpr unsigned kSpringTearRefused = 0xFFFFFFFFu;
 unsigned spring_tear(const TCVerlet* particles, TCSpring* springs, unsigned spring_count, float ratio);
 
@@ -351,6 +358,7 @@ unsigned spring_tear(const TCVerlet* particles, TCSpring* springs, unsigned spri
 //   prev_dt = update_physics(dt, prev_dt, particles, count);
 //   particle_collide(particles, count, radii, work.data());
 //   for each pass: spring_pass_rules(particles, springs, spring_count, schedule, count, &rules);
+//   spring_tear(particles, springs, spring_count, ratio);   // a cloth that tears: judged at rest
 
 // How many unsigned words of work memory particle_collide needs for this many
 // particles, ten a particle and 1024 (the parts of particle_collide_part share
