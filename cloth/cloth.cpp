@@ -19,11 +19,33 @@ const float left = 194.0f, pin_y = 380.0f, width = 252.0f, height = 188.0f;
 const float gravity = 1000.0f;  // pixels per second squared
 const float drag = 1.0f;        // per second: the swinging dies down in a few seconds
 const int passes = 6;           // spring passes a step: more is stiffer
+#ifndef CLOTH_COLLISIONS
+#define CLOTH_COLLISIONS 2
+#endif
+const int collisions = CLOTH_COLLISIONS;
 const float step_seconds = 1.0f / steps_per_second;
 
-std::vector<TCVerlet> particles;
+// A thread tears when stretched past this many times its rest length (as clen
+// measures both). Hanging, the most stretched threads (under the pins) reach
+// about TEAR_HANG; a gentle drag about TEAR_GENTLE; a yank far more.
+#ifndef CLOTH_TEAR_RATIO
+#define CLOTH_TEAR_RATIO 15.0f
+#endif
+const float tear_ratio = CLOTH_TEAR_RATIO;
+
+// The cloth's particles collide with each other and with the balls, with a
+// radius under half a thread's rest length (3.76 as clen measures it): a
+// thread's two ends are never in reach, and a ball does not slip between them.
+const float cloth_radius = 1.5f;
+const float ball_radius = 2.0f;
+
+std::vector<TCVerlet> particles;  // the cloth's, row by row from the pins, then the balls
+std::vector<float> radii;
 std::vector<TCSpring> springs;
-std::vector<GLushort> lines;  // the threads drawn: pairs of particle numbers
+std::vector<GLushort> lines;      // the threads drawn: pairs of particle numbers
+std::vector<unsigned> threads;    // the spring each drawn line is, a line a pair
+unsigned torn = 0;                // springs torn since the cloth was made
+std::vector<GLfloat> ball_shapes; // the balls' octagons, drawn as triangles
 float prev_dt = 0.0f;  // none yet: the cloth starts at rest
 int held = -1;         // the particle following the pen, or -1
 
@@ -46,8 +68,10 @@ void tie(unsigned a, unsigned b, float dx, float dy)
 // the cloth's right, where a corner of the cloth pulled to the right drapes
 // over it. The kernel keeps every particle out of both; only the particle
 // the pen holds goes where the pen does.
-const TCPlane floor_plane{0.0f, 1.0f, 150.0f};
-const TCCircle ball{520.0f, 195.0f, 45.0f};
+// Walls at the window's sides keep the balls in sight.
+const TCPlane floor_plane{0.0f, 1.0f, 80.0f};
+const TCPlane planes[] = {floor_plane, {1.0f, 0.0f, 0.0f}, {-1.0f, 0.0f, -640.0f}};
+const TCCircle ball{520.0f, 125.0f, 45.0f};
 const float floor_drawn = 6.0f;  // the floor's edge, drawn as a band this high below it
 
 // What the kernel puts back after every pass: the pins in place, at rest
@@ -76,6 +100,41 @@ void put_held_back()
     }
 }
 
+// The lines drawn: the threads not torn, each drawn from the particles where they lie.
+void draw_whole_threads()
+{
+    lines.clear();
+    for (unsigned spring : threads)
+        if (springs[spring].rest_length == springs[spring].rest_length)
+            lines.insert(lines.end(), {GLushort(springs[spring].a), GLushort(springs[spring].b)});
+}
+
+// The balls, at rest in rows on the floor from wall to wall on both sides of
+// the ball, each row over the gaps of the one below, as close as clen lets
+// them lie without touching; the heap settles from there. Lone products and
+// sums keep every position the same bits on every build.
+void lay_balls()
+{
+    const float across = 2.0f * ball_radius / 0.941246f + 0.01f;  // clen along a row: just over two radii
+    const float up = across * 0.8f;  // the diagonal's clen: still over two radii
+    int laid = 0;
+    for (int row = 0; laid < ball_count; ++row)
+        for (int column = 0; laid < ball_count; ++column) {
+            const float x = ball_radius + float(column) * across + float(row % 2) * (across / 2);
+            const float y = floor_plane.d + ball_radius + float(row) * up;
+            if (x > 640.0f - ball_radius)
+                break;
+            if (clen(ball.x, ball.y, x, y) < ball.radius + ball_radius)
+                continue;
+            TCVerlet p{};
+            p.x = p.old_x = x;
+            p.y = p.old_y = y;
+            particles.push_back(p);
+            radii.push_back(ball_radius);
+            ++laid;
+        }
+}
+
 }  // namespace
 
 unsigned make_cloth(unsigned parts)
@@ -99,26 +158,29 @@ unsigned make_cloth(unsigned parts)
     // Neighbours along rows and columns, and every second one, which keeps
     // the cloth from folding into creases it cannot leave. Row by row from the
     // pins down: each pass carries the pins' hold down the cloth.
+    // The threads drawn are the springs between neighbours.
     springs.clear();
+    threads.clear();
     for (int row = 0; row < cloth_rows; ++row)
         for (int column = 0; column < cloth_columns; ++column)
             for (int reach = 1; reach <= 2; ++reach) {
-                if (column + reach < cloth_columns)
+                if (column + reach < cloth_columns) {
+                    if (reach == 1)
+                        threads.push_back(unsigned(springs.size()));
                     tie(at(column, row), at(column + reach, row), reach * dx, 0.0f);
-                if (row + reach < cloth_rows)
+                }
+                if (row + reach < cloth_rows) {
+                    if (reach == 1)
+                        threads.push_back(unsigned(springs.size()));
                     tie(at(column, row), at(column, row + reach), 0.0f, reach * dy);
+                }
             }
-    // The threads between neighbours, drawn from the particles where they lie.
-    lines.clear();
-    for (int row = 0; row < cloth_rows; ++row)
-        for (int column = 0; column < cloth_columns; ++column) {
-            if (column + 1 < cloth_columns)
-                lines.insert(lines.end(), {GLushort(at(column, row)), GLushort(at(column + 1, row))});
-            if (row + 1 < cloth_rows)
-                lines.insert(lines.end(), {GLushort(at(column, row)), GLushort(at(column, row + 1))});
-        }
+    torn = 0;
+    draw_whole_threads();
+    radii.assign(particles.size(), cloth_radius);
+    lay_balls();
     return start_relaxing(particles.data(), springs.data(), unsigned(springs.size()), unsigned(particles.size()),
-                          parts);
+                          radii.data(), parts);
 }
 
 void end_cloth()
@@ -131,14 +193,15 @@ const std::vector<TCVerlet>& cloth_particles()
     return particles;
 }
 
+// Only the cloth's particles: the pen pulls the cloth, not the balls.
 void grab_nearest(float x, float y)
 {
     float best = -1.0f;
-    for (std::size_t i = 0; i < particles.size(); ++i) {
+    for (int i = 0; i < cloth_count; ++i) {
         float ex = particles[i].x - x, ey = particles[i].y - y, d = ex * ex + ey * ey;
         if (best < 0.0f || d < best) {
             best = d;
-            held = int(i);
+            held = i;
         }
     }
 }
@@ -148,7 +211,10 @@ void let_go()
     held = -1;
 }
 
-void step_cloth(float x, float y)
+// The kernel's order: the step, the holds put back, the collisions, the
+// spring passes with the rules (so pins, the pen, floor, walls and ball have
+// the last word), then the threads stretched too far tear.
+unsigned step_cloth(float x, float y)
 {
     for (TCVerlet& p : particles) {
         p.acc_x = -drag * (p.x - p.old_x) / step_seconds;
@@ -157,8 +223,29 @@ void step_cloth(float x, float y)
     prev_dt = update_physics(step_seconds, prev_dt, particles.data(), unsigned(particles.size()));
     hold_grabbed(x, y);
     put_held_back();
-    const TCRules rules{holds.data(), unsigned(holds.size()), &floor_plane, 1, &ball, 1};
-    relax_passes(passes, rules);
+    const TCRules rules{holds.data(), unsigned(holds.size()), planes, 3, &ball, 1};
+    relax_step(passes, collisions, rules);
+    const unsigned now_torn = spring_tear(particles.data(), springs.data(), unsigned(springs.size()), tear_ratio);
+    if (now_torn > 0) {
+        torn += now_torn;
+        draw_whole_threads();
+    }
+    return now_torn;
+}
+
+unsigned torn_springs()
+{
+    return torn;
+}
+
+const std::vector<TCSpring>& cloth_springs()
+{
+    return springs;
+}
+
+const std::vector<float>& particle_radii()
+{
+    return radii;
 }
 
 // One call: the positions are read straight from the particle records.
@@ -168,6 +255,30 @@ void draw_cloth()
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(2, GL_FLOAT, sizeof(TCVerlet), &particles[0].x);
     glDrawElements(GL_LINES, GLsizei(lines.size()), GL_UNSIGNED_SHORT, lines.data());
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+// Each ball an octagon, as clen sees a circle, in six triangles, all in one
+// call: plain triangles draw the same in OpenGL 1.1 and over WebGL.
+void draw_balls()
+{
+    static const float corner[8][2] = {{1, 0.4142f}, {0.4142f, 1}, {-0.4142f, 1}, {-1, 0.4142f},
+                                       {-1, -0.4142f}, {-0.4142f, -1}, {0.4142f, -1}, {1, -0.4142f}};
+    const float size = 0.9f * ball_radius;  // a little smaller than the ball: neighbours drawn apart
+    ball_shapes.resize(std::size_t(ball_count) * 6 * 3 * 2);
+    GLfloat* out = ball_shapes.data();
+    for (std::size_t i = cloth_count; i < particles.size(); ++i) {
+        const float x = particles[i].x, y = particles[i].y;
+        for (int k = 1; k <= 6; ++k)
+            for (int c : {0, k, k + 1}) {
+                *out++ = x + corner[c][0] * size;
+                *out++ = y + corner[c][1] * size;
+            }
+    }
+    glColor3f(0.55f, 0.7f, 0.95f);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(2, GL_FLOAT, 0, ball_shapes.data());
+    glDrawArrays(GL_TRIANGLES, 0, GLsizei(ball_count * 18));
     glDisableClientState(GL_VERTEX_ARRAY);
 }
 

@@ -16,11 +16,17 @@ const TCSpring* springs = nullptr;
 unsigned spring_count = 0;
 unsigned particle_count = 0;
 unsigned parts = 1;
+const float* radii = nullptr;
 std::vector<unsigned> schedule;
 std::vector<unsigned> sync;  // what the parts of a pass share
+std::vector<unsigned> collide_work, collide_sync;
+// Each part counts in here when its part of the collisions has returned: the
+// springs wait for both, since a part's collisions may still be writing
+// particles the other part's springs move.
+std::atomic<unsigned> collided{0};
 
-// The worker runs part 1 of every job the calling thread hands it: a number
-// of passes with the rules. The kernel applies each particle's rules in the
+// The worker runs part 1 of every job the calling thread hands it: the
+// collisions, then a number of passes with the rules. The kernel applies each particle's rules in the
 // part whose springs finish it, so a step's passes run with nothing between
 // them and a part may run ahead into the next pass (where the parts gain
 // most). Jobs come in bursts (the steps of a frame) a frame apart, so the
@@ -40,8 +46,13 @@ float worker_error = 0.0f;
 // update_physics), much shorter than the wait for the next frame.
 const auto worker_spin = std::chrono::microseconds(200);
 
-float passes_of_part(unsigned part, unsigned passes, const TCRules* rules)
+// Job `job` (counted from 1) of part `part`.
+float step_of_part(unsigned part, unsigned job, unsigned passes, const TCRules* rules)
 {
+    particle_collide_part(particles, particle_count, radii, collide_work.data(), part, 2, collide_sync.data());
+    collided.fetch_add(1, std::memory_order_acq_rel);
+    while (collided.load(std::memory_order_acquire) < 2 * job)
+        std::this_thread::yield();
     float error = 0.0f;
     for (unsigned pass = 0; pass < passes; ++pass)
         error = spring_pass_part_rules(particles, springs, spring_count, schedule.data(), particle_count, part,
@@ -62,7 +73,7 @@ void run_worker()
             if (stopping)
                 return;
         }
-        worker_error = passes_of_part(1, job_passes, job_rules);
+        worker_error = step_of_part(1, done + 1, job_passes, job_rules);
         jobs_done.store(++done, std::memory_order_release);
     }
 }
@@ -79,7 +90,7 @@ float run_both(unsigned passes, const TCRules* rules)
         jobs_handed.store(handed, std::memory_order_release);
     }
     wake.notify_one();
-    const float error = passes_of_part(0, passes, rules);
+    const float error = step_of_part(0, handed, passes, rules);
     // The worker's part is about as long as this one: it is done soon after.
     while (jobs_done.load(std::memory_order_acquire) != handed)
         std::this_thread::yield();
@@ -94,9 +105,11 @@ unsigned parts_for_this_machine()
 }
 
 unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned spring_count_,
-                        unsigned particle_count_, unsigned parts_)
+                        unsigned particle_count_, const float* radii_, unsigned parts_)
 {
     stop_relaxing();
+    radii = radii_;
+    collide_work.resize(particle_collide_words(particle_count_));
     particles = particles_;
     springs = springs_;
     spring_count = spring_count_;
@@ -110,7 +123,9 @@ unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned
     if (parts == 2) {
         sync.resize(spring_sync_words(parts));
         spring_sync_reset(sync.data(), parts);
-        jobs_handed = jobs_done = 0;
+        collide_sync.resize(spring_sync_words(parts));
+        spring_sync_reset(collide_sync.data(), parts);
+        jobs_handed = jobs_done = collided = 0;
         stopping = false;
         // A machine out of threads still relaxes the cloth, on one.
         try {
@@ -126,10 +141,11 @@ unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned
     return parts;
 }
 
-float relax_passes(unsigned passes, const TCRules& rules)
+float relax_step(unsigned passes, const TCRules& rules)
 {
     if (parts == 2)
         return run_both(passes, &rules);
+    particle_collide(particles, particle_count, radii, collide_work.data());
     float error = 0.0f;
     for (unsigned pass = 0; pass < passes; ++pass)
         error = spring_pass_rules(particles, springs, spring_count, schedule.data(), particle_count, &rules);
