@@ -20,10 +20,12 @@ const float* radii = nullptr;
 std::vector<unsigned> schedule;
 std::vector<unsigned> sync;  // what the parts of a pass share
 std::vector<unsigned> collide_work, collide_sync;
-// Each part counts in here when its part of the collisions has returned: the
-// springs wait for both, since a part's collisions may still be writing
-// particles the other part's springs move.
-std::atomic<unsigned> collided{0};
+// The parts meet around each collision: it reads every particle, so the
+// springs of the pass before must be done in both parts (a part may otherwise
+// run ahead), and a part's collisions may still be writing particles the other
+// part's springs move. Each part counts in here at every meeting.
+std::atomic<unsigned> met{0};
+unsigned meetings[2] = {0, 0};  // each part's own, in step with the other's
 
 // The worker runs part 1 of every job the calling thread hands it: the
 // collisions, then a number of passes with the rules. The kernel applies each particle's rules in the
@@ -38,7 +40,7 @@ bool stopping = false;
 std::atomic<unsigned> jobs_handed{0};
 std::atomic<unsigned> jobs_done{0};
 // Written before jobs_handed is raised, read after; the error before jobs_done, read after.
-unsigned job_passes = 0;
+unsigned job_passes = 0, job_collisions = 0;
 const TCRules* job_rules = nullptr;
 float worker_error = 0.0f;
 
@@ -46,17 +48,27 @@ float worker_error = 0.0f;
 // update_physics), much shorter than the wait for the next frame.
 const auto worker_spin = std::chrono::microseconds(200);
 
-// Job `job` (counted from 1) of part `part`.
-float step_of_part(unsigned part, unsigned job, unsigned passes, const TCRules* rules)
+void meet(unsigned part)
 {
-    particle_collide_part(particles, particle_count, radii, collide_work.data(), part, 2, collide_sync.data());
-    collided.fetch_add(1, std::memory_order_acq_rel);
-    while (collided.load(std::memory_order_acquire) < 2 * job)
+    meetings[part] += 2;
+    met.fetch_add(1, std::memory_order_acq_rel);
+    while (met.load(std::memory_order_acquire) < meetings[part])
         std::this_thread::yield();
+}
+
+float step_of_part(unsigned part, unsigned passes, unsigned collisions, const TCRules* rules)
+{
     float error = 0.0f;
-    for (unsigned pass = 0; pass < passes; ++pass)
+    for (unsigned pass = 0; pass < passes; ++pass) {
+        if (pass < collisions) {
+            meet(part);
+            particle_collide_part(particles, particle_count, radii, collide_work.data(), part, 2,
+                                  collide_sync.data());
+            meet(part);
+        }
         error = spring_pass_part_rules(particles, springs, spring_count, schedule.data(), particle_count, part,
                                        sync.data(), rules);
+    }
     return error;
 }
 
@@ -73,15 +85,16 @@ void run_worker()
             if (stopping)
                 return;
         }
-        worker_error = step_of_part(1, done + 1, job_passes, job_rules);
+        worker_error = step_of_part(1, job_passes, job_collisions, job_rules);
         jobs_done.store(++done, std::memory_order_release);
     }
 }
 
 // Runs passes of both parts, this thread part 0.
-float run_both(unsigned passes, const TCRules* rules)
+float run_both(unsigned passes, unsigned collisions, const TCRules* rules)
 {
     job_passes = passes;
+    job_collisions = collisions;
     job_rules = rules;
     unsigned handed;
     {
@@ -90,7 +103,7 @@ float run_both(unsigned passes, const TCRules* rules)
         jobs_handed.store(handed, std::memory_order_release);
     }
     wake.notify_one();
-    const float error = step_of_part(0, handed, passes, rules);
+    const float error = step_of_part(0, passes, collisions, rules);
     // The worker's part is about as long as this one: it is done soon after.
     while (jobs_done.load(std::memory_order_acquire) != handed)
         std::this_thread::yield();
@@ -125,7 +138,8 @@ unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned
         spring_sync_reset(sync.data(), parts);
         collide_sync.resize(spring_sync_words(parts));
         spring_sync_reset(collide_sync.data(), parts);
-        jobs_handed = jobs_done = collided = 0;
+        jobs_handed = jobs_done = met = 0;
+        meetings[0] = meetings[1] = 0;
         stopping = false;
         // A machine out of threads still relaxes the cloth, on one.
         try {
@@ -141,14 +155,16 @@ unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned
     return parts;
 }
 
-float relax_step(unsigned passes, const TCRules& rules)
+float relax_step(unsigned passes, unsigned collisions, const TCRules& rules)
 {
     if (parts == 2)
-        return run_both(passes, &rules);
-    particle_collide(particles, particle_count, radii, collide_work.data());
+        return run_both(passes, collisions, &rules);
     float error = 0.0f;
-    for (unsigned pass = 0; pass < passes; ++pass)
+    for (unsigned pass = 0; pass < passes; ++pass) {
+        if (pass < collisions)
+            particle_collide(particles, particle_count, radii, collide_work.data());
         error = spring_pass_rules(particles, springs, spring_count, schedule.data(), particle_count, &rules);
+    }
     return error;
 }
 
