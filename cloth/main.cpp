@@ -7,6 +7,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "cloth.h"
@@ -68,6 +69,21 @@ static void release_button(SDL_Event& event)
         let_go();
 }
 
+// The window's title says how many threads are torn: none after a start-over.
+static void show_torn(unsigned torn)
+{
+    static unsigned shown = ~0u;
+    if (torn == shown)
+        return;
+    shown = torn;
+    char title[64];
+    if (torn == 0)
+        std::snprintf(title, sizeof title, "penshell-cloth");
+    else
+        std::snprintf(title, sizeof title, "penshell-cloth: %u threads torn", torn);
+    SDL_WM_SetCaption(title, title);
+}
+
 static void draw_frame(GLuint pen_texture)
 {
     draw_background(0);
@@ -109,6 +125,7 @@ int main(int argc, char* argv[])
             pen_x = float(mouse_x);
             pen_y = float(mouse_y);
         }
+        show_torn(torn_springs());
         draw_frame(pen_texture);
         SDL_GL_SwapBuffers();
         // At most 100 frames a second; a slower frame is not made to wait.
