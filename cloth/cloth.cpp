@@ -4,6 +4,7 @@
 
 #include "relax.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -24,12 +25,15 @@ const int passes = 6;           // spring passes a step: more is stiffer
 #endif
 const int collisions = CLOTH_COLLISIONS;
 const float step_seconds = 1.0f / steps_per_second;
+const float most_move = 20.0f;  // pixels a step
 
 // A thread tears when stretched past this many times its rest length (as clen
-// measures both). Hanging, the most stretched threads (under the pins) reach
-// about TEAR_HANG; a gentle drag about TEAR_GENTLE; a yank far more.
+// measures both). Hanging, the most stretched thread reaches 1.9 (in the
+// first fall); the pen's patch dragged 50 to 100 pixels at up to 8 pixels a
+// step (960 a second) stretches threads 3 to 7.4 times; yanked 200 pixels or
+// more across the window, past 17 at any speed (measured, docs/cloth.md).
 #ifndef CLOTH_TEAR_RATIO
-#define CLOTH_TEAR_RATIO 15.0f
+#define CLOTH_TEAR_RATIO 10.0f
 #endif
 const float tear_ratio = CLOTH_TEAR_RATIO;
 
@@ -47,7 +51,15 @@ std::vector<unsigned> threads;    // the spring each drawn line is, a line a pai
 unsigned torn = 0;                // springs torn since the cloth was made
 std::vector<GLfloat> ball_shapes; // the balls' octagons, drawn as triangles
 float prev_dt = 0.0f;  // none yet: the cloth starts at rest
-int held = -1;         // the particle following the pen, or -1
+int held = -1;         // the particle nearest the pen when grabbed, or -1
+// The pen holds a patch of particles, the one grabbed and its neighbours (3x3
+// where the cloth has them), each at its offset from the pen: pulled hard,
+// the threads around the patch tear and it comes away as a piece of cloth.
+struct Held {
+    unsigned particle;
+    float dx, dy;
+};
+std::vector<Held> patch;
 
 unsigned at(int column, int row)
 {
@@ -75,15 +87,15 @@ const TCCircle ball{520.0f, 125.0f, 45.0f};
 const float floor_drawn = 6.0f;  // the floor's edge, drawn as a band this high below it
 
 // What the kernel puts back after every pass: the pins in place, at rest
-// (laid down with the cloth), then the grabbed particle where it is held (a
+// (laid down with the cloth), then the grabbed patch where it is held (a
 // grabbed pin follows the pen), with the speed the pen gives it.
 std::vector<TCHold> holds;
 
 void hold_grabbed(float x, float y)
 {
     holds.resize(cloth_columns);
-    if (held >= 0)
-        holds.push_back(TCHold{unsigned(held), x, y, 0});
+    for (const Held& h : patch)
+        holds.push_back(TCHold{h.particle, x + h.dx, y + h.dy, 0});
 }
 
 // The step moves the held particles too (gravity): they start the passes where they are held.
@@ -142,6 +154,7 @@ unsigned make_cloth(unsigned parts)
     stop_relaxing();  // the worker reads the springs: none while they change
     prev_dt = 0.0f;
     held = -1;
+    patch.clear();
     const float dx = width / (cloth_columns - 1), dy = height / (cloth_rows - 1);
     particles.assign(std::size_t(cloth_columns) * cloth_rows, TCVerlet{});
     // Each column leans 60 degrees from upright, to the right. With no shear
@@ -204,11 +217,20 @@ void grab_nearest(float x, float y)
             held = i;
         }
     }
+    patch.clear();
+    const int row = held / cloth_columns, column = held % cloth_columns;
+    for (int r = row - 1; r <= row + 1; ++r)
+        for (int c = column - 1; c <= column + 1; ++c)
+            if (r >= 0 && r < cloth_rows && c >= 0 && c < cloth_columns) {
+                const unsigned i = at(c, r);
+                patch.push_back({i, particles[i].x - particles[held].x, particles[i].y - particles[held].y});
+            }
 }
 
 void let_go()
 {
     held = -1;
+    patch.clear();
 }
 
 // The kernel's order: the step, the holds put back, the collisions, the
@@ -217,6 +239,11 @@ void let_go()
 unsigned step_cloth(float x, float y)
 {
     for (TCVerlet& p : particles) {
+        // A thread that tears lets the threads beside it snap back, which
+        // would fling particles far out of the window: no particle moves
+        // more than most_move a step (2,400 pixels a second).
+        p.old_x = std::min(std::max(p.old_x, p.x - most_move), p.x + most_move);
+        p.old_y = std::min(std::max(p.old_y, p.y - most_move), p.y + most_move);
         p.acc_x = -drag * (p.x - p.old_x) / step_seconds;
         p.acc_y = -gravity - drag * (p.y - p.old_y) / step_seconds;
     }
