@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstddef>
 #include <vector>
 
@@ -48,6 +49,12 @@ std::vector<float> radii;
 std::vector<TCSpring> springs;
 std::vector<GLushort> lines;      // the threads drawn: pairs of particle numbers
 std::vector<unsigned> threads;    // the spring each drawn line is, a line a pair
+// Each spring to the second neighbour, with the two threads it spans: it
+// breaks with either, so that the cloth holds only by threads that are drawn.
+struct Span {
+    unsigned spring, first, second;
+};
+std::vector<Span> spans;
 unsigned torn = 0;                // springs torn since the cloth was made
 std::vector<GLfloat> ball_shapes; // the balls' octagons, drawn as triangles
 float prev_dt = 0.0f;  // none yet: the cloth starts at rest
@@ -174,20 +181,37 @@ unsigned make_cloth(unsigned parts)
     // The threads drawn are the springs between neighbours.
     springs.clear();
     threads.clear();
+    spans.clear();
+    // The threads from each particle: along its row, along its column.
+    std::vector<unsigned> along_row(particles.size(), ~0u), along_column(particles.size(), ~0u);
     for (int row = 0; row < cloth_rows; ++row)
         for (int column = 0; column < cloth_columns; ++column)
             for (int reach = 1; reach <= 2; ++reach) {
                 if (column + reach < cloth_columns) {
-                    if (reach == 1)
+                    if (reach == 1) {
+                        along_row[at(column, row)] = unsigned(springs.size());
                         threads.push_back(unsigned(springs.size()));
+                    } else {
+                        spans.push_back({unsigned(springs.size()), 0, 0});
+                    }
                     tie(at(column, row), at(column + reach, row), reach * dx, 0.0f);
                 }
                 if (row + reach < cloth_rows) {
-                    if (reach == 1)
+                    if (reach == 1) {
+                        along_column[at(column, row)] = unsigned(springs.size());
                         threads.push_back(unsigned(springs.size()));
+                    } else {
+                        spans.push_back({unsigned(springs.size()), 0, 0});
+                    }
                     tie(at(column, row), at(column, row + reach), 0.0f, reach * dy);
                 }
             }
+    for (Span& span : spans) {
+        const TCSpring& s = springs[span.spring];
+        const std::vector<unsigned>& along = s.b == s.a + 2 ? along_row : along_column;
+        span.first = along[s.a];
+        span.second = along[(s.a + s.b) / 2];
+    }
     torn = 0;
     draw_whole_threads();
     radii.assign(particles.size(), cloth_radius);
@@ -253,11 +277,21 @@ unsigned step_cloth(float x, float y)
     const TCRules rules{holds.data(), unsigned(holds.size()), planes, 3, &ball, 1};
     relax_step(passes, collisions, rules);
     const unsigned now_torn = spring_tear(particles.data(), springs.data(), unsigned(springs.size()), tear_ratio);
-    if (now_torn > 0) {
-        torn += now_torn;
-        draw_whole_threads();
+    if (now_torn == 0)
+        return 0;
+    unsigned broken = now_torn;
+    for (const Span& span : spans) {
+        TCSpring& s = springs[span.spring];
+        const bool thread_torn = springs[span.first].rest_length != springs[span.first].rest_length ||
+                                 springs[span.second].rest_length != springs[span.second].rest_length;
+        if (thread_torn && s.rest_length == s.rest_length) {
+            s.rest_length = std::numeric_limits<float>::quiet_NaN();
+            ++broken;
+        }
     }
-    return now_torn;
+    torn += broken;
+    draw_whole_threads();
+    return broken;
 }
 
 unsigned torn_springs()
