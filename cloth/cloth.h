@@ -49,7 +49,7 @@ const std::vector<TCSpring>& cloth_springs();
 // in the cloth's colour.
 void draw_cloth();
 
-// The balls as small octagons (discs as clen sees them), in their colour.
+// The balls as dots 3 pixels across, in their colour.
 void draw_balls();
 
 // The floor and the ball the cloth cannot enter, drawn under the cloth.
