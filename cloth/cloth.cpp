@@ -21,6 +21,9 @@ const float left = 194.0f, pin_y = 380.0f, width = 252.0f, height = 188.0f;
 const float gravity = 1000.0f;  // pixels per second squared
 const float drag = 1.0f;        // per second: the swinging dies down in a few seconds
 const int passes = 6;           // spring passes a step: more is stiffer
+// Collisions a step, each before one of the first passes: with one, a heap of
+// 2,000 balls sinks to a third of its height; with two it keeps it. (A build
+// may set the count and the tear ratio to measure them.)
 #ifndef CLOTH_COLLISIONS
 #define CLOTH_COLLISIONS 2
 #endif

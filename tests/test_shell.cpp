@@ -411,6 +411,7 @@ bool gap_in_cloth(const Image& image, int pen_x, int pen_y)
 void check_cloth(const Scenario& s, const Image& last)
 {
     const bool yanked = snapshots.size() == 4;
+    // CLOTH_SNAPSHOTS=PREFIX keeps them as PREFIX0.ppm..., to look at when a check fails.
     if (const char* dump = std::getenv("CLOTH_SNAPSHOTS"))
         for (size_t i = 0; i < snapshots.size(); ++i) {
             std::ofstream out(std::string(dump) + std::to_string(i) + ".ppm");
