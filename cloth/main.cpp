@@ -1,11 +1,13 @@
 // penshell-cloth: the physics kernel at work. A cloth hangs from pins in a
-// 640x480 OpenGL window; the pen follows relative mouse motion and, while a
-// button is held, pulls the cloth by the particle nearest its tip. Any key
-// press or quit request ends it.
+// 640x480 OpenGL window above a heap of balls; the pen follows relative mouse
+// motion and, while the left (or middle) button is held, pulls the cloth by
+// the particle nearest its tip; pulled too hard, it tears. The right button
+// starts over. Any key press or quit request ends it.
 #include <SDL.h>
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "cloth.h"
@@ -40,9 +42,19 @@ static Uint32 button_bit(const SDL_Event& event)
     return wheel || button >= 32 ? 0 : 1u << button;
 }
 
-// The pen's tip is the bottom-left corner of its picture.
+static unsigned parts = 1;
+
+// The pen's tip is the bottom-left corner of its picture. The right button
+// starts over: a whole cloth on its pins, the balls laid again; a button
+// held goes on pulling the new cloth.
 static void press_button(SDL_Event& event)
 {
+    if (event.button.button == SDL_BUTTON_RIGHT) {
+        make_cloth(parts);
+        if (held_buttons != 0)
+            grab_nearest(float(mouse_x), float(mouse_y));
+        return;
+    }
     if (held_buttons == 0 && button_bit(event))
         grab_nearest(float(mouse_x), float(mouse_y));
     held_buttons |= button_bit(event);
@@ -50,15 +62,33 @@ static void press_button(SDL_Event& event)
 
 static void release_button(SDL_Event& event)
 {
+    if (event.button.button == SDL_BUTTON_RIGHT)
+        return;
     held_buttons &= ~button_bit(event);
     if (held_buttons == 0)
         let_go();
+}
+
+// The window's title says how many threads are torn: none after a start-over.
+static void show_torn(unsigned torn)
+{
+    static unsigned shown = ~0u;
+    if (torn == shown)
+        return;
+    shown = torn;
+    char title[64];
+    if (torn == 0)
+        std::snprintf(title, sizeof title, "penshell-cloth");
+    else
+        std::snprintf(title, sizeof title, "penshell-cloth: %u threads torn", torn);
+    SDL_WM_SetCaption(title, title);
 }
 
 static void draw_frame(GLuint pen_texture)
 {
     draw_background(0);
     draw_floor_and_ball();
+    draw_balls();
     draw_cloth();
     start_inverting_blend();
     draw_picture(pen_texture, mouse_x, mouse_y, 16);
@@ -78,7 +108,7 @@ int main(int argc, char* argv[])
     event_table[slot_button_down] = press_button;
     event_table[slot_button_up] = release_button;
     take_pointer();
-    make_cloth(parts_for_this_machine());
+    parts = make_cloth(parts_for_this_machine());
 
     // Fixed steps keep the motion the same at any frame rate. Within a frame
     // the pen's path is spread over the frame's steps, so a particle let go
@@ -95,6 +125,7 @@ int main(int argc, char* argv[])
             pen_x = float(mouse_x);
             pen_y = float(mouse_y);
         }
+        show_torn(torn_springs());
         draw_frame(pen_texture);
         SDL_GL_SwapBuffers();
         // At most 100 frames a second; a slower frame is not made to wait.

@@ -16,14 +16,22 @@ const TCSpring* springs = nullptr;
 unsigned spring_count = 0;
 unsigned particle_count = 0;
 unsigned parts = 1;
+const float* radii = nullptr;
 std::vector<unsigned> schedule;
 std::vector<unsigned> sync;  // what the parts of a pass share
+std::vector<unsigned> collide_work, collide_sync;
+// The parts meet around each collision: it reads every particle, so the
+// springs of the pass before must be done in both parts (a part may otherwise
+// run ahead), and a part's collisions may still be writing particles the other
+// part's springs move. Each part counts in here at every meeting.
+std::atomic<unsigned> met{0};
+unsigned meetings[2] = {0, 0};  // each part's own, in step with the other's
 
-// The worker runs part 1 of every job the calling thread hands it: a number
-// of passes with the rules. The kernel applies each particle's rules in the
-// part whose springs finish it, so a step's passes run with nothing between
-// them and a part may run ahead into the next pass (where the parts gain
-// most). Jobs come in bursts (the steps of a frame) a frame apart, so the
+// The worker runs part 1 of every job the calling thread hands it: a step's
+// passes with the rules, the first ones each after a collision. The kernel
+// applies each particle's rules in the part whose springs finish it, so the
+// passes after the collisions run with nothing between them and a part may
+// run ahead into the next pass (where the parts gain most). Jobs come in bursts (the steps of a frame) a frame apart, so the
 // worker spins briefly for the next one, then sleeps until woken.
 std::thread worker;
 std::mutex mutex;  // guards stopping, and orders a handed job with a sleeping worker's wait
@@ -32,7 +40,7 @@ bool stopping = false;
 std::atomic<unsigned> jobs_handed{0};
 std::atomic<unsigned> jobs_done{0};
 // Written before jobs_handed is raised, read after; the error before jobs_done, read after.
-unsigned job_passes = 0;
+unsigned job_passes = 0, job_collisions = 0;
 const TCRules* job_rules = nullptr;
 float worker_error = 0.0f;
 
@@ -40,12 +48,27 @@ float worker_error = 0.0f;
 // update_physics), much shorter than the wait for the next frame.
 const auto worker_spin = std::chrono::microseconds(200);
 
-float passes_of_part(unsigned part, unsigned passes, const TCRules* rules)
+void meet(unsigned part)
+{
+    meetings[part] += 2;
+    met.fetch_add(1, std::memory_order_acq_rel);
+    while (met.load(std::memory_order_acquire) < meetings[part])
+        std::this_thread::yield();
+}
+
+float step_of_part(unsigned part, unsigned passes, unsigned collisions, const TCRules* rules)
 {
     float error = 0.0f;
-    for (unsigned pass = 0; pass < passes; ++pass)
+    for (unsigned pass = 0; pass < passes; ++pass) {
+        if (pass < collisions) {
+            meet(part);
+            particle_collide_part(particles, particle_count, radii, collide_work.data(), part, 2,
+                                  collide_sync.data());
+            meet(part);
+        }
         error = spring_pass_part_rules(particles, springs, spring_count, schedule.data(), particle_count, part,
                                        sync.data(), rules);
+    }
     return error;
 }
 
@@ -62,15 +85,16 @@ void run_worker()
             if (stopping)
                 return;
         }
-        worker_error = passes_of_part(1, job_passes, job_rules);
+        worker_error = step_of_part(1, job_passes, job_collisions, job_rules);
         jobs_done.store(++done, std::memory_order_release);
     }
 }
 
 // Runs passes of both parts, this thread part 0.
-float run_both(unsigned passes, const TCRules* rules)
+float run_both(unsigned passes, unsigned collisions, const TCRules* rules)
 {
     job_passes = passes;
+    job_collisions = collisions;
     job_rules = rules;
     unsigned handed;
     {
@@ -79,7 +103,7 @@ float run_both(unsigned passes, const TCRules* rules)
         jobs_handed.store(handed, std::memory_order_release);
     }
     wake.notify_one();
-    const float error = passes_of_part(0, passes, rules);
+    const float error = step_of_part(0, passes, collisions, rules);
     // The worker's part is about as long as this one: it is done soon after.
     while (jobs_done.load(std::memory_order_acquire) != handed)
         std::this_thread::yield();
@@ -94,9 +118,11 @@ unsigned parts_for_this_machine()
 }
 
 unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned spring_count_,
-                        unsigned particle_count_, unsigned parts_)
+                        unsigned particle_count_, const float* radii_, unsigned parts_)
 {
     stop_relaxing();
+    radii = radii_;
+    collide_work.resize(particle_collide_words(particle_count_));
     particles = particles_;
     springs = springs_;
     spring_count = spring_count_;
@@ -110,7 +136,10 @@ unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned
     if (parts == 2) {
         sync.resize(spring_sync_words(parts));
         spring_sync_reset(sync.data(), parts);
-        jobs_handed = jobs_done = 0;
+        collide_sync.resize(spring_sync_words(parts));
+        spring_sync_reset(collide_sync.data(), parts);
+        jobs_handed = jobs_done = met = 0;
+        meetings[0] = meetings[1] = 0;
         stopping = false;
         // A machine out of threads still relaxes the cloth, on one.
         try {
@@ -126,13 +155,16 @@ unsigned start_relaxing(TCVerlet* particles_, const TCSpring* springs_, unsigned
     return parts;
 }
 
-float relax_passes(unsigned passes, const TCRules& rules)
+float relax_step(unsigned passes, unsigned collisions, const TCRules& rules)
 {
     if (parts == 2)
-        return run_both(passes, &rules);
+        return run_both(passes, collisions, &rules);
     float error = 0.0f;
-    for (unsigned pass = 0; pass < passes; ++pass)
+    for (unsigned pass = 0; pass < passes; ++pass) {
+        if (pass < collisions)
+            particle_collide(particles, particle_count, radii, collide_work.data());
         error = spring_pass_rules(particles, springs, spring_count, schedule.data(), particle_count, &rules);
+    }
     return error;
 }
 

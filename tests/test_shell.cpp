@@ -66,12 +66,17 @@ const Scenario scenarios[] = {
     {"BurstOfMotionsThenAKey", shell, {"penshell"}, 640, 480, false, "m1,0*100 k", "", 0, false, false, 420, 240,
      1, 0},
     {"NoDisplay", shell, {"penshell"}, 0, 0, false, "", "", 0, false, false, 0, 0, 0, 255},
-    // Once it hangs, held and pulled 120 pixels down, below where it hangs,
-    // and let go.
+    // Once it hangs, the pen moved to its foot, which is pulled gently 50
+    // pixels down, below where it hangs, and let go: nothing tears.
     {"ClothHangsFollowsThePenWhileHeldAndLetsGo", cloth, {"penshell-cloth", "-red"}, 640, 480, false, "",
-     "s h s p m0,8*15 s r g", 0, false, false, 320, 120, 0, 0},
-    {"ClothOnOneCore", cloth, {"penshell-cloth"}, 640, 480, false, "", "s h s p m0,8*15 s r g", 0, false, false,
-     320, 120, 0, 0, "1"},
+     "s h f120 s m0,40 p m0,5*10 n s r g", 0, false, false, 320, 150, 0, 0},
+    {"ClothOnOneCore", cloth, {"penshell-cloth"}, 640, 480, false, "", "s h f120 s m0,40 p m0,5*10 n s r g", 0,
+     false, false, 320, 150, 0, 0, "1"},
+    // Held in its middle and yanked 240 pixels to the left in a burst: it
+    // tears, and a gap shows where the threads were, the balls under it.
+    // The right button starts over: a whole cloth, nothing torn.
+    {"ClothTearsWhenYankedAndStartsOverOnTheRightButton", cloth, {"penshell-cloth"}, 640, 480, false, "",
+     "s h f120 s p m-50,15*5 t r f120 s R T h f120 s", 0, false, false, 70, 165, 0, 0},
 };
 
 using Image = std::vector<unsigned char>;  // RGB, row 0 at the top
@@ -147,15 +152,21 @@ bool read_presented(long& frames, long& shortest_gap_us, Image& last)
 }
 
 Image grab_screen(int width, int height);
+std::string window_title();
+bool torn_in_title();
 bool cloth_near(const Image& image, int x, int y);
 int lowest_cloth_row(const Image& image);
 
 // XTest input, each step seen by the program before the next: "mDX,DY"
-// relative motion, "k" key press and release, "c" click, "p" and "r" button 1
-// pressed and released; "s" keeps the 640x480 screen in snapshots. The cloth
-// moves in real time: "h" waits until it hangs 50 pixels below the first
-// snapshot, "g" until it has gone from the scenario's pen (10 s at most: the
-// machine may be loaded). "*N" repeats a step.
+// relative motion ("MDX,DY" without waiting for frames between repeats: a
+// yank), "k" key press and release, "c" click, "p" and "r" button 1 pressed
+// and released, "R" button 3 clicked; "s" keeps the 640x480 screen in
+// snapshots. The cloth moves in real time, so the steps wait for what they
+// look for, never for a time: "fN" for N frames more, "h" until it hangs 50
+// pixels below the first snapshot, "n" until it is near the scenario's pen,
+// "g" until it has gone from there, "t" until the title says threads are torn,
+// "T" until it says none are (10 s at most: the machine may be loaded).
+// "*N" repeats a step.
 void send_input(const Scenario& s, const std::string& script)
 {
     Display* display = x_display();
@@ -166,13 +177,15 @@ void send_input(const Scenario& s, const std::string& script)
         for (; repeat > 0; --repeat) {
             if (std::sscanf(step.c_str(), "m%d,%d", &dx, &dy) == 2)
                 XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
+            if (std::sscanf(step.c_str(), "M%d,%d", &dx, &dy) == 2)
+                XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
             if (step == "p" || step == "r")
                 XTestFakeButtonEvent(display, 1, step == "p", CurrentTime);
             for (bool press : {true, false}) {
                 if (step == "k")
                     XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_space), press, CurrentTime);
-                if (step == "c")
-                    XTestFakeButtonEvent(display, 1, press, CurrentTime);
+                if (step == "c" || step == "R")
+                    XTestFakeButtonEvent(display, step == "c" ? 1 : 3, press, CurrentTime);
             }
             XSync(display, False);
             if (step == "s")
@@ -184,11 +197,46 @@ void send_input(const Scenario& s, const std::string& script)
             if (step == "g")
                 EXPECT_TRUE(poll_until(10000, [&s] { return !cloth_near(grab_screen(640, 480), s.pen_x, s.pen_y); }))
                     << "the cloth was not let go";
-            EXPECT_NE(std::string("mkcprshg").find(step[0]), std::string::npos) << "no such step: " << step;
+            if (step == "n")
+                EXPECT_TRUE(poll_until(10000, [&s] { return cloth_near(grab_screen(640, 480), s.pen_x, s.pen_y); }))
+                    << "the cloth does not follow the pen";
+            if (step == "t" || step == "T")
+                EXPECT_TRUE(poll_until(10000, [&step] { return torn_in_title() == (step == "t"); }))
+                    << (step == "t" ? "nothing torn" : "threads still torn") << ": " << window_title();
+            int frames = 0;
+            if (std::sscanf(step.c_str(), "f%d", &frames) == 1)
+                EXPECT_TRUE(wait_frames(frames_presented() + frames, 60000)) << "no frames";
+            EXPECT_NE(std::string("mMkcprRshgntTf").find(step[0]), std::string::npos) << "no such step: " << step;
             // Two frames more and the program has polled since the server sent it.
-            wait_frames(frames_presented() + 2, 2000);
+            if (step[0] != 'M' || repeat == 1)
+                wait_frames(frames_presented() + 2, 2000);
         }
     }
+}
+
+// The title of the program's window (the one top-level window with a name).
+std::string window_title()
+{
+    Display* display = x_display();
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    std::string title;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && title.empty(); ++i) {
+            XTextProperty name{};
+            if (XGetWMName(display, children[i], &name) && name.value) {
+                title.assign(reinterpret_cast<const char*>(name.value), name.nitems);
+                XFree(name.value);
+            }
+        }
+        XFree(children);
+    }
+    return title;
+}
+
+bool torn_in_title()
+{
+    return window_title().find("torn") != std::string::npos;
 }
 
 Image grab_screen(int width, int height)
@@ -303,17 +351,90 @@ int lowest_cloth_row(const Image& image)  // 480 with no cloth
     return 480;
 }
 
+// The balls are drawn in (0.55, 0.7, 0.95).
+bool ball_at(const Image& image, int x, int y)
+{
+    const unsigned char* p = &image[(size_t(479 - y) * 640 + x) * 3];
+    return std::abs(p[0] - 140) <= 2 && std::abs(p[1] - 178) <= 2 && std::abs(p[2] - 242) <= 2;
+}
+
+// Some ball lies under the cloth, in the same column.
+bool balls_under_cloth(const Image& image)
+{
+    for (int x = 0; x < 640; ++x) {
+        int y = 479;
+        while (y >= 0 && !cloth_at(image, x, y))
+            --y;
+        for (; y >= 0; --y)
+            if (ball_at(image, x, y))
+                return true;
+    }
+    return false;
+}
+
+// A gap where threads were: a slit 3 pixels wide and 9 long, across or
+// upright, with no thread in it, inside the cloth (threads within 30 pixels
+// of it on all four sides), away from the pen at (pen_x, pen_y). A whole
+// cloth's threads hanging are at most 4 or 5 pixels apart: no such slit fits
+// (pulled hard, its cells stretch: look once it is let go).
+bool gap_in_cloth(const Image& image, int pen_x, int pen_y)
+{
+    auto clear = [&](int x, int y, int half_w, int half_h) {
+        for (int j = y - half_h; j <= y + half_h; ++j)
+            for (int i = x - half_w; i <= x + half_w; ++i)
+                if (cloth_at(image, i, j))
+                    return false;
+        return true;
+    };
+    auto thread_within = [&](int x, int y, int from, int dx, int dy) {
+        for (int d = from + 1; d <= from + 30; ++d)
+            if (cloth_at(image, x + d * dx, y + d * dy))
+                return true;
+        return false;
+    };
+    for (int y = 20; y < 460; ++y)
+        for (int x = 20; x < 620; ++x)
+            for (int upright = 0; upright < 2; ++upright) {
+                const int half_w = upright ? 1 : 4, half_h = upright ? 4 : 1;
+                if ((x < pen_x - 5 || x > pen_x + 21 || y < pen_y - 5 || y > pen_y + 21) &&
+                    thread_within(x, y, half_w, -1, 0) && thread_within(x, y, half_w, 1, 0) &&
+                    thread_within(x, y, half_h, 0, -1) && thread_within(x, y, half_h, 0, 1) &&
+                    clear(x, y, half_w, half_h))
+                    return true;
+            }
+    return false;
+}
+
 // Snapshots: the first frame, whose lowest row is the pins (the cloth leans
-// up over them); a second later; pulled. Then the last frame.
+// up over them); hanging; pulled; for the yank, the torn cloth and the one
+// made again. Then the last frame.
 void check_cloth(const Scenario& s, const Image& last)
 {
-    ASSERT_EQ(snapshots.size(), 3u);
+    const bool yanked = snapshots.size() == 4;
+    // CLOTH_SNAPSHOTS=PREFIX keeps them as PREFIX0.ppm..., to look at when a check fails.
+    if (const char* dump = std::getenv("CLOTH_SNAPSHOTS"))
+        for (size_t i = 0; i < snapshots.size(); ++i) {
+            std::ofstream out(std::string(dump) + std::to_string(i) + ".ppm");
+            out << "P6 640 480 255\n";
+            out.write(reinterpret_cast<const char*>(snapshots[i].data()), std::streamsize(snapshots[i].size()));
+        }
+    ASSERT_EQ(snapshots.size(), yanked ? 4u : 3u);
     EXPECT_LT(lowest_cloth_row(snapshots[0]), 480) << "no cloth in the first frame";
     EXPECT_LE(lowest_cloth_row(snapshots[1]), lowest_cloth_row(snapshots[0]) - 50) << "the cloth does not hang";
+    EXPECT_FALSE(gap_in_cloth(snapshots[1], 320, 240)) << "a gap in the cloth as it hangs";
+    EXPECT_TRUE(balls_under_cloth(snapshots[1])) << "no balls under the cloth";
     EXPECT_FALSE(cloth_near(snapshots[1], s.pen_x, s.pen_y)) << "the cloth hangs where it is to be pulled";
-    EXPECT_TRUE(cloth_near(snapshots[2], s.pen_x, s.pen_y)) << "the cloth does not follow the pen";
+    if (yanked) {
+        EXPECT_TRUE(gap_in_cloth(snapshots[2], s.pen_x, s.pen_y)) << "no gap where the threads tore";
+        EXPECT_TRUE(balls_under_cloth(snapshots[2])) << "no balls under the torn cloth";
+        EXPECT_FALSE(gap_in_cloth(snapshots[3], s.pen_x, s.pen_y)) << "started over, the cloth has a gap";
+    } else {
+        EXPECT_TRUE(cloth_near(snapshots[2], s.pen_x, s.pen_y)) << "the cloth does not follow the pen";
+        EXPECT_FALSE(gap_in_cloth(last, s.pen_x, s.pen_y)) << "a gentle pull tears the cloth";
+        EXPECT_FALSE(torn_in_title()) << window_title();
+    }
     EXPECT_FALSE(cloth_near(last, s.pen_x, s.pen_y)) << "the cloth was not let go";
-    // The pen is drawn as the shell draws it; the cloth is anywhere else.
+    // The pen is drawn as the shell draws it; the cloth anywhere else.
     std::vector<double> frame = expected_frame(s);
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x)

@@ -93,6 +93,12 @@
   ['mousemove', 'mousedown', 'mouseup'].forEach(function (type) {
     window.addEventListener(type, measure, true);
   });
+  // The frames the program has shown, for a check to wait on: emscripten's
+  // SDL_GL_SwapBuffers calls this hook where it is set.
+  window.penshellFrames = 0;
+  function countFrames() {
+    Browser.doSwapBuffers = function () { ++window.penshellFrames; };
+  }
   function measureMotions() {
     const calculate = Browser.calculateMouseEvent;
     Browser.calculateMouseEvent = function (event) {
@@ -113,7 +119,7 @@
     canvas: canvas,
     thisProgram: program,
     arguments: queryArguments(),
-    preRun: [measureMotions],
+    preRun: [measureMotions, countFrames],
     print: function (text) { console.log(text); },
     printErr: function (text) {
       // emscripten's notices about its GL emulation are the toolchain's, not the program's.

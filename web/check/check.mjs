@@ -21,9 +21,11 @@ if (buildPath.startsWith('..') || path.isAbsolute(buildPath)) throw new Error(bu
 // Steps: e enters the canvas (a first motion, at its middle), mDX,DY moves
 // by that many pixels (y down, as the browser counts; *N repeats, and
 // A+B*N repeats A then B), c clicks, p and r press and release the left
-// button, wMS waits, fN waits for N more frames of a page that counts them
-// (springs.html's window.springs.steps), s keeps a snapshot of the canvas,
-// x presses Escape, k presses a key.
+// button, R clicks the right one, wMS waits, s keeps a snapshot of the
+// canvas, x presses Escape, k presses a key. Steps wait for states instead of
+// times: fN for N frames more (of a page that counts them), n until the
+// cloth is near the pen, g until it has gone from there, t until the title
+// says threads are torn, T until it says none are.
 // Expected: the pen's bottom-left corner in window pixels (y up), the
 // background, full screen; the status's number (null: still running at the
 // end) and standard error. kernel: the exactness check's build to run instead
@@ -46,9 +48,13 @@ const scenarios = [
     steps: '', stderr: 'setting video mode failed.', status: 255 },
   { name: 'opened from a file, the page says why it cannot start', page: 'penshell.html', file: true,
     steps: '', status: null, says: /file:\/\// },
-  { name: 'penshell-cloth: held, the cloth follows the pen; let go, it swings free',
-    page: 'penshell-cloth.html', steps: 'e w1000 s p m0,8*15 w300 s r w1500 k', pen: [320, 120],
+  { name: 'penshell-cloth: held by its foot and pulled gently, the cloth follows the pen, tears nothing; let go, it swings free',
+    page: 'penshell-cloth.html', steps: 'e f240 s m0,40 p m0,5*10 n s r g k', pen: [320, 150],
     cloth: true, status: 0 },
+  { name: 'penshell-cloth: yanked, the cloth tears over the balls; the right button starts over',
+    page: 'penshell-cloth.html', steps: 'e f240 s p m-50,15*5 t r f120 s R T f240 s k', pen: [70, 165],
+    cloth: true, yank: true, status: 0 },
+  { name: 'penshell-cloth\'s torn cloth on the balls in WebAssembly: the native hash', clothScene: true },
   { name: "the kernel in WebAssembly with SIMD128: the native hashes", kernel: 'simd128' },
   { name: "the kernel in portable WebAssembly: the native hashes", kernel: 'portable' },
   // near: [snapshot, x, y, whether the cloth's colour is there], window pixels, y up.
@@ -153,6 +159,50 @@ function ballPixels(image) {
   return seen;
 }
 
+// The balls are drawn in (0.55, 0.7, 0.95).
+function clothAt(image, x, y) {
+  const p = ((479 - y) * 640 + x) * 3, rgb = image.rgb;
+  return Math.abs(rgb[p] - 255) <= 2 && Math.abs(rgb[p + 1] - 204) <= 2 && Math.abs(rgb[p + 2] - 102) <= 2;
+}
+function ballAt(image, x, y) {
+  const p = ((479 - y) * 640 + x) * 3, rgb = image.rgb;
+  return Math.abs(rgb[p] - 140) <= 2 && Math.abs(rgb[p + 1] - 178) <= 2 && Math.abs(rgb[p + 2] - 242) <= 2;
+}
+
+// Some ball under the cloth, in the same column.
+function ballsUnderCloth(image) {
+  for (let x = 0; x < 640; ++x) {
+    let y = 479;
+    while (y >= 0 && !clothAt(image, x, y)) --y;
+    for (; y >= 0; --y) if (ballAt(image, x, y)) return true;
+  }
+  return false;
+}
+
+// A gap where threads were: a slit 3 pixels wide and 9 long, across or
+// upright, with no thread in it, threads within 30 pixels of it on all four
+// sides; the pen's square (at `pen`) left out. A whole cloth's threads
+// hanging are at most 4 or 5 pixels apart: no such slit fits (pulled hard,
+// its cells stretch: look once it is let go).
+function gapInCloth(image, pen) {
+  const clear = (x, y, hw, hh) => {
+    for (let j = y - hh; j <= y + hh; ++j)
+      for (let i = x - hw; i <= x + hw; ++i) if (clothAt(image, i, j)) return false;
+    return true;
+  };
+  const within = (x, y, from, dx, dy) => {
+    for (let d = from + 1; d <= from + 30; ++d) if (clothAt(image, x + d * dx, y + d * dy)) return true;
+    return false;
+  };
+  for (let y = 20; y < 460; ++y)
+    for (let x = 20; x < 620; ++x)
+      for (const [hw, hh] of [[1, 4], [4, 1]])
+        if ((x < pen[0] - 5 || x > pen[0] + 21 || y < pen[1] - 5 || y > pen[1] + 21) && within(x, y, hw, -1, 0) &&
+            within(x, y, hw, 1, 0) && within(x, y, hh, 0, -1) && within(x, y, hh, 0, 1) && clear(x, y, hw, hh))
+          return true;
+  return false;
+}
+
 // --- screenshots ----------------------------------------------------------
 
 // The 8-bit RGB or RGBA, non-interlaced PNG that Chromium writes, as RGB.
@@ -195,6 +245,8 @@ const nativeHashes = (() => {
   return { scene: hash('kSceneHash'), cloth: hash('kClothHash'), rules: hash('kRulesHash'),
     collide: hash('kCollideHash'), torn: hash('kTornHash') };
 })();
+const tornClothHash = fs.readFileSync(fileURLToPath(new URL('../../tests/cloth_scenes.h', import.meta.url)), 'utf8')
+  .match(/kTornClothHash = 0x([0-9a-f]{16})ull/)[1];
 
 // What is wrong with a run of the check: a line not ok, a hash not the native
 // one, too few hashes, or a SIMD128 build that did not run its own path (or a
@@ -216,6 +268,9 @@ function kernelFaults(variant, out) {
 }
 
 // --- the harness ------------------------------------------------------------
+
+// Frames a page has drawn so far, run in the page.
+const framesDrawn = () => window.penshellFrames ?? window.springs.steps;
 
 // The page counts the mouse's motions as they reach it.
 const countMotions = () => window.addEventListener('mousemove', () => { window.checkMotions = (window.checkMotions || 0) + 1; }, true);
@@ -280,6 +335,18 @@ async function run(s, engine, url, browsers) {
       failures.push(...kernelFaults(s.kernel, await page.textContent('#out')), ...pageErrors);
       return failures;
     }
+    if (s.clothScene) {
+      await page.goto(`${url}${buildPath}/cloth_scene.html`);
+      await page.waitForFunction(() => document.getElementById('status').textContent !== 'running', null,
+        { timeout: 60000 });
+      const status = await page.textContent('#status'), out = await page.textContent('#out');
+      expect(status === 'exited with status 0', `status "${status}"`);
+      expect(/torn gently 0,/.test(out), 'a gentle drag tore: ' + out);
+      const [, hash] = out.match(/torn cloth hash ([0-9a-f]+)/) || [];
+      expect(hash === tornClothHash, `hash ${hash}, natively ${tornClothHash}`);
+      failures.push(...pageErrors);
+      return failures;
+    }
     const address = s.file ? pathToFileURL(path.join(site, s.page)).href : url + s.page;
     await page.addInitScript(countMotions);
     await page.goto(address + (s.query || ''));
@@ -311,12 +378,23 @@ async function run(s, engine, url, browsers) {
             'the click did not lock the pointer');
         } else if (word === 'p') await page.mouse.down();
         else if (word === 'r') await page.mouse.up();
-        else if (word[0] === 'w') await page.waitForTimeout(Number(word.slice(1)));
+        else if (word === 'R') await page.mouse.click(at[0], at[1], { button: 'right' });
         else if (word[0] === 'f') {
-          const steps = await page.evaluate(() => window.springs.steps);
-          await page.waitForFunction((until) => window.springs.steps >= until, steps + Number(word.slice(1)),
-            { timeout: 60000 });
+          // The programs' pages count frames, springs.html its steps.
+          const frames = await page.evaluate(framesDrawn) + Number(word.slice(1));
+          await page.waitForFunction(`(${framesDrawn})() >= ${frames}`, null, { timeout: 60000 });
+        } else if (word === 't' || word === 'T')
+          await page.waitForFunction((torn) => /torn/.test(document.title) === torn, word === 't',
+            { timeout: 10000 }).catch(() => expect(false, word === 't' ? 'nothing torn' : 'threads still torn'));
+        else if (word === 'n' || word === 'g') {
+          let near = clothNear(decodePng(await page.locator('canvas').screenshot()), ...s.pen);
+          for (let tries = 0; near !== (word === 'n') && tries < 50; ++tries) {
+            await page.waitForTimeout(100);
+            near = clothNear(decodePng(await page.locator('canvas').screenshot()), ...s.pen);
+          }
+          expect(near === (word === 'n'), word === 'n' ? 'the cloth does not follow the pen' : 'the cloth was not let go');
         }
+        else if (word[0] === 'w') await page.waitForTimeout(Number(word.slice(1)));
         else if (word === 's') snapshots.push(decodePng(await page.locator('canvas').screenshot()));
         else if (word === 'x') {
           await page.keyboard.press('Escape');
@@ -349,9 +427,19 @@ async function run(s, engine, url, browsers) {
     if (s.pen) {
       const last = snapshots[snapshots.length - 1], frame = expectedFrame(s);
       if (s.cloth) {
-        const [hanging, pulled] = snapshots;
+        const [hanging, pulled, again] = snapshots;
         expect(!clothNear(hanging, ...s.pen), 'the cloth hangs where it is to be pulled');
-        expect(clothNear(pulled, ...s.pen), 'the cloth does not follow the pen');
+        expect(!gapInCloth(hanging, [320, 240]), 'a gap in the cloth as it hangs');
+        expect(ballsUnderCloth(hanging), 'no balls under the cloth');
+        if (s.yank) {
+          expect(gapInCloth(pulled, s.pen), 'no gap where the threads tore');
+          expect(ballsUnderCloth(pulled), 'no balls under the torn cloth');
+          expect(!gapInCloth(again, s.pen), 'started over, the cloth has a gap');
+        } else {
+          expect(clothNear(pulled, ...s.pen), 'the cloth does not follow the pen');
+          expect(!gapInCloth(last, s.pen), 'a gentle pull tears the cloth');
+          expect(!/torn/.test(await page.title()), 'torn: ' + await page.title());
+        }
         expect(!clothNear(last, ...s.pen), 'the cloth was not let go');
         // The pen is drawn as penshell draws it; the cloth anywhere else is as shown.
         for (let y = 0; y < 480; ++y)
