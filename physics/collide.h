@@ -185,8 +185,10 @@ __attribute__((always_inline)) inline float collide_range(const CollideGrid& g, 
             } else if (!row[1]) {
                 row[0] = g.starts + (cell - g.cols), row[1] = g.starts + cell, row[2] = g.starts + (cell + g.cols);
             }
+            // Past the capacity the contacts are merged instead: a finder
+            // given more would store past the room a Contacts has.
             count = find.find(g, row[0][-1], row[0][2], c, count);
-            count = find.find(g, row[1][-1], row[1][2], c, count);
+            if (count <= kContactCapacity) count = find.find(g, row[1][-1], row[1][2], c, count);
             if (count <= kContactCapacity) count = find.find(g, row[2][-1], row[2][2], c, count);
         } else {
             while (g.starts[cell + 1] <= s) ++cell;
