@@ -85,6 +85,19 @@ void tie(unsigned a, unsigned b, float dx, float dy)
     springs.push_back({a, b, clen(0.0f, 0.0f, dx, dy)});
 }
 
+// A spring to the next particle is a thread drawn, the one from a to b in
+// `along`; one to the second next spans two threads (filled in later).
+void tie_along(unsigned a, unsigned b, int reach, float dx, float dy, std::vector<unsigned>& along)
+{
+    if (reach == 1) {
+        along[a] = unsigned(springs.size());
+        threads.push_back(unsigned(springs.size()));
+    } else {
+        spans.push_back({unsigned(springs.size()), 0, 0});
+    }
+    tie(a, b, dx, dy);
+}
+
 // The floor, a little below where the cloth hangs, and a ball lying on it to
 // the cloth's right, where a corner of the cloth pulled to the right drapes
 // over it. The kernel keeps every particle out of both; only the particle
@@ -189,24 +202,10 @@ unsigned make_cloth(unsigned parts)
     for (int row = 0; row < cloth_rows; ++row)
         for (int column = 0; column < cloth_columns; ++column)
             for (int reach = 1; reach <= 2; ++reach) {
-                if (column + reach < cloth_columns) {
-                    if (reach == 1) {
-                        along_row[at(column, row)] = unsigned(springs.size());
-                        threads.push_back(unsigned(springs.size()));
-                    } else {
-                        spans.push_back({unsigned(springs.size()), 0, 0});
-                    }
-                    tie(at(column, row), at(column + reach, row), reach * dx, 0.0f);
-                }
-                if (row + reach < cloth_rows) {
-                    if (reach == 1) {
-                        along_column[at(column, row)] = unsigned(springs.size());
-                        threads.push_back(unsigned(springs.size()));
-                    } else {
-                        spans.push_back({unsigned(springs.size()), 0, 0});
-                    }
-                    tie(at(column, row), at(column, row + reach), 0.0f, reach * dy);
-                }
+                if (column + reach < cloth_columns)
+                    tie_along(at(column, row), at(column + reach, row), reach, reach * dx, 0.0f, along_row);
+                if (row + reach < cloth_rows)
+                    tie_along(at(column, row), at(column, row + reach), reach, 0.0f, reach * dy, along_column);
             }
     for (Span& span : spans) {
         const TCSpring& s = springs[span.spring];

@@ -49,7 +49,7 @@ const scenarios = [
   { name: 'opened from a file, the page says why it cannot start', page: 'penshell.html', file: true,
     steps: '', status: null, says: /file:\/\// },
   { name: 'penshell-cloth: held by its foot and pulled gently, the cloth follows the pen, tears nothing; let go, it swings free',
-    page: 'penshell-cloth.html', steps: 'e f240 s m0,40 p m0,5*10 n s r g k', pen: [320, 150],
+    page: 'penshell-cloth.html', steps: 'e f240 s m0,40 p m0,5*10 n s r g f120 k', pen: [320, 150],
     cloth: true, status: 0 },
   { name: 'penshell-cloth: yanked, the cloth tears over the balls; the right button starts over',
     page: 'penshell-cloth.html', steps: 'e f240 s p m-50,15*5 t r f120 s R T f240 s k', pen: [70, 165],
@@ -327,7 +327,7 @@ async function run(s, engine, url, browsers) {
   page.on('pageerror', (error) => pageErrors.push(error.message));
   try {
     if (s.kernel) {
-      await page.goto(`${url}${buildPath}/kernel_exactness.html?${s.kernel}`);
+      await page.goto(`${url}${buildPath}/run_check.html?kernel_exactness_${s.kernel}`);
       await page.waitForFunction(() => document.getElementById('status').textContent !== 'running', null,
         { timeout: 30000 });
       const status = await page.textContent('#status');
@@ -336,7 +336,7 @@ async function run(s, engine, url, browsers) {
       return failures;
     }
     if (s.clothScene) {
-      await page.goto(`${url}${buildPath}/cloth_scene.html`);
+      await page.goto(`${url}${buildPath}/run_check.html?cloth_scene`);
       await page.waitForFunction(() => document.getElementById('status').textContent !== 'running', null,
         { timeout: 60000 });
       const status = await page.textContent('#status'), out = await page.textContent('#out');
