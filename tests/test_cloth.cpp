@@ -158,11 +158,13 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(open_gl_window(640, 480));
-        // Window coordinates are the cloth's pixels, as in the program.
-        glViewport(0, 0, 640, 480);
+        // Window coordinates are the cloth's pixels, as in the program, over
+        // a view far wider than the window: a thread flung out of the window
+        // (torn, the cloth springs far up) is still fed back whole, not clipped.
+        glViewport(-8192, -8192, 16384, 16384);
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
-        glOrtho(0, 640, 0, 480, -1, 1);
+        glOrtho(-8192, 8192, -8192, 8192, -1, 1);
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
     }
