@@ -4,10 +4,13 @@
 // pmin and pmax pick clen's sides: with no NaN among the positions they are
 // min and max, in one instruction each under V8 where min and max take three.
 // The hit lanes are packed behind those held with a byte shuffle from a table.
-#include "kernel_simd.h"
-#include "collide.h"
+// Elsewhere than in WebAssembly this file is empty: it parses no intrinsics there.
+#include "kernel.h"
 
 #if PHYSICS_WASM_SIMD
+
+#include "kernel_simd.h"
+#include "collide.h"
 
 #include <cstdint>
 

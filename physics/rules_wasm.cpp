@@ -1,9 +1,12 @@
 // The WebAssembly SIMD128 code for the planes and circles of the rules: four
 // particles a register, each lane the bits of kernel.h's plane_move and
 // circle_move, as the x86 code (rules_x86.cpp) does it.
-#include "kernel_simd.h"
+// Elsewhere than in WebAssembly this file is empty: it parses no intrinsics there.
+#include "kernel.h"
 
 #if PHYSICS_WASM_SIMD
+
+#include "kernel_simd.h"
 
 namespace {
 

@@ -10,9 +10,12 @@
 // The springs of a group share no particle, so their stores and loads are
 // independent; a spring whose ends are one particle never moves (its length
 // is 0 or NaN) and stores what it loaded.
-#include "kernel_simd.h"
+// Elsewhere than in WebAssembly this file is empty: it parses no intrinsics there.
+#include "kernel.h"
 
 #if PHYSICS_WASM_SIMD
+
+#include "kernel_simd.h"
 
 namespace {
 
