@@ -373,9 +373,15 @@ async function run(s, engine, url, browsers) {
           if (s.full) expect(await page.evaluate(() => document.fullscreenElement === null),
             'full screen before the click');
           await page.mouse.click(at[0], at[1]);
-          await page.waitForTimeout(300);
-          if (s.locks) expect(await page.evaluate(() => document.pointerLockElement?.id === 'canvas'),
-            'the click did not lock the pointer');
+          // What the click asks for, waited for: the pointer, and with -f the screen. A
+          // motion before the lock is granted, on a loaded machine, would be a free one.
+          const given = await page.waitForFunction((full) => document.pointerLockElement?.id === 'canvas' &&
+            (!full || document.fullscreenElement?.id === 'canvas'), !!s.full, { timeout: 10000 })
+            .then(() => true, () => false);
+          if (s.locks || s.full) expect(given, s.full ? 'the click did not take the pointer and the screen'
+            : 'the click did not lock the pointer');
+          const frames = await page.evaluate(framesDrawn) + 2;
+          await page.waitForFunction(`(${framesDrawn})() >= ${frames}`, null, { timeout: 60000 });
         } else if (word === 'p') await page.mouse.down();
         else if (word === 'r') await page.mouse.up();
         else if (word === 'R') await page.mouse.click(at[0], at[1], { button: 'right' });
