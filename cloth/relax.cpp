@@ -31,8 +31,9 @@ unsigned meetings[2] = {0, 0};  // each part's own, in step with the other's
 // passes with the rules, the first ones each after a collision. The kernel
 // applies each particle's rules in the part whose springs finish it, so the
 // passes after the collisions run with nothing between them and a part may
-// run ahead into the next pass (where the parts gain most). Jobs come in bursts (the steps of a frame) a frame apart, so the
-// worker spins briefly for the next one, then sleeps until woken.
+// run ahead into the next pass (where the parts gain most). Jobs come in
+// bursts (the steps of a frame) a frame apart, so the worker spins briefly
+// for the next one, then sleeps until woken.
 std::thread worker;
 std::mutex mutex;  // guards stopping, and orders a handed job with a sleeping worker's wait
 std::condition_variable wake;

@@ -22,8 +22,9 @@ unsigned start_relaxing(TCVerlet* particles, const TCSpring* springs, unsigned s
 // `passes` passes over every spring, each with the rules (pins, the pen's
 // particle, the floor, walls and the ball: kernel rules, applied inside the
 // pass), the first `collisions` of them each after one particle_collide over
-// every particle; returns the last pass's largest error. When it returns the worker is idle, so the caller may read
-// and change the particles, springs and rules.
+// every particle; returns the last pass's largest error. When it returns the
+// worker is idle, so the caller may read and change the particles, springs
+// and rules.
 float relax_step(unsigned passes, unsigned collisions, const TCRules& rules);
 
 // Ends the worker, if any, and waits until it has.

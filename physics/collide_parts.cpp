@@ -42,10 +42,6 @@ std::atomic<unsigned>& arrivals_of(unsigned* sync, unsigned p) {
 // a is at or past b, counted modulo 2^32.
 bool reached(unsigned a, unsigned b) { return int32_t(a - b) >= 0; }
 
-void relax() {
-    spin_pause();
-}
-
 #ifdef PENSHELL_PHYSICS_JITTER
 // A test build stalls a part for a random while before and after every
 // meeting, so that a phase a meeting fails to close is seen overlapping.
@@ -57,7 +53,7 @@ void stall() {
     if (r == 0) {
         std::this_thread::yield();
     } else if (r < 16) {
-        for (uint32_t k = 0; k < r * 200; ++k) relax();
+        for (uint32_t k = 0; k < r * 200; ++k) spin_pause();
     }
 }
 #else
@@ -87,7 +83,7 @@ struct Meetings {
             const std::atomic<unsigned>& other = arrivals_of(sync, q);
             for (unsigned spins = 0; !reached(other.load(std::memory_order_acquire), held);)
                 if (++spins < kSpins) {
-                    relax();
+                    spin_pause();
                 } else {
                     std::this_thread::yield();
                     spins = 0;

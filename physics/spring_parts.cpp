@@ -37,10 +37,6 @@ std::atomic<unsigned>& progress_of(unsigned* sync, unsigned p) {
 // a is at or past b, counted modulo 2^32.
 inline bool reached(unsigned a, unsigned b) { return int32_t(a - b) >= 0; }
 
-inline void pause() {
-    spin_pause();
-}
-
 #ifdef PENSHELL_PHYSICS_JITTER
 // A test build stalls a part for a random while at every wait and publish,
 // so that every interleaving the waits allow gets its chance.
@@ -52,7 +48,7 @@ void jitter() {
     if (r == 0) {
         std::this_thread::yield();
     } else if (r < 16) {
-        for (uint32_t k = 0; k < r * 50; ++k) pause();
+        for (uint32_t k = 0; k < r * 50; ++k) spin_pause();
     }
 }
 #else
@@ -82,7 +78,7 @@ struct Threaded {
         unsigned now;
         for (unsigned spins = 0; !reached(now = progress.load(std::memory_order_acquire), t);)
             if (++spins < kSpins) {
-                pause();
+                spin_pause();
             } else {
                 std::this_thread::yield();
                 spins = 0;

@@ -4,9 +4,7 @@
 // of the cloth by hard yanks so that its lower part falls on the balls, and a
 // hash of where everything lies.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "cloth.h"
 
@@ -63,4 +61,17 @@ inline void cut_and_drop(int row)
     for (int column = 1; column < cloth_columns + 2; column += 3)
         drag(std::min(column, cloth_columns - 1), row + 1, 0.0f, -200.0f, 4, 2);
     let_it_fall(180);
+}
+
+// The torn cloth's scene, from a cloth just made: it hangs, is dragged
+// gently, then three rows are yanked out and its lower part falls on the
+// balls, where its hash is kTornClothHash. Returns the threads the gentle
+// drag tore: none.
+inline unsigned tear_the_cloth()
+{
+    let_it_fall(240);
+    gentle_drag();
+    const unsigned torn_gently = torn_springs();
+    cut_and_drop(12);
+    return torn_gently;
 }

@@ -158,10 +158,9 @@ bool cloth_near(const Image& image, int x, int y);
 int lowest_cloth_row(const Image& image);
 
 // XTest input, each step seen by the program before the next: "mDX,DY"
-// relative motion ("MDX,DY" without waiting for frames between repeats: a
-// yank), "k" key press and release, "c" click, "p" and "r" button 1 pressed
-// and released, "R" button 3 clicked; "s" keeps the 640x480 screen in
-// snapshots. The cloth moves in real time, so the steps wait for what they
+// relative motion, "k" key press and release, "c" click, "p" and "r" button
+// 1 pressed and released, "R" button 3 clicked; "s" keeps the 640x480 screen
+// in snapshots. The cloth moves in real time, so the steps wait for what they
 // look for, never for a time: "fN" for N frames more, "h" until it hangs 50
 // pixels below the first snapshot, "n" until it is near the scenario's pen,
 // "g" until it has gone from there, "t" until the title says threads are torn,
@@ -176,8 +175,6 @@ void send_input(const Scenario& s, const std::string& script)
         std::sscanf(step.substr(step.find('*') + 1).c_str(), "%d", &repeat);
         for (; repeat > 0; --repeat) {
             if (std::sscanf(step.c_str(), "m%d,%d", &dx, &dy) == 2)
-                XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
-            if (std::sscanf(step.c_str(), "M%d,%d", &dx, &dy) == 2)
                 XTestFakeRelativeMotionEvent(display, dx, dy, CurrentTime);
             if (step == "p" || step == "r")
                 XTestFakeButtonEvent(display, 1, step == "p", CurrentTime);
@@ -206,10 +203,9 @@ void send_input(const Scenario& s, const std::string& script)
             int frames = 0;
             if (std::sscanf(step.c_str(), "f%d", &frames) == 1)
                 EXPECT_TRUE(wait_frames(frames_presented() + frames, 60000)) << "no frames";
-            EXPECT_NE(std::string("mMkcprRshgntTf").find(step[0]), std::string::npos) << "no such step: " << step;
+            EXPECT_NE(std::string("mkcprRshgntTf").find(step[0]), std::string::npos) << "no such step: " << step;
             // Two frames more and the program has polled since the server sent it.
-            if (step[0] != 'M' || repeat == 1)
-                wait_frames(frames_presented() + 2, 2000);
+            wait_frames(frames_presented() + 2, 2000);
         }
     }
 }
@@ -325,13 +321,19 @@ int mismatches(const Image& image, int width, int height, const std::vector<doub
     return bad;
 }
 
-// The cloth's threads, drawn in (1, 0.8, 0.4) over black, are told apart by
-// that colour; (x, y) in window pixels, y upward.
-bool cloth_at(const Image& image, int x, int y)
+// The cloth's threads, drawn in (1, 0.8, 0.4) over black, and the balls, in
+// (0.55, 0.7, 0.95), are told apart by their colours; (x, y) in window
+// pixels, y upward; nothing lies outside the window.
+bool colour_at(const Image& image, int x, int y, int r, int g, int b)
 {
+    if (x < 0 || x >= 640 || y < 0 || y >= 480)
+        return false;
     const unsigned char* p = &image[(size_t(479 - y) * 640 + x) * 3];
-    return std::abs(p[0] - 255) <= 2 && std::abs(p[1] - 204) <= 2 && std::abs(p[2] - 102) <= 2;
+    return std::abs(p[0] - r) <= 2 && std::abs(p[1] - g) <= 2 && std::abs(p[2] - b) <= 2;
 }
+
+bool cloth_at(const Image& image, int x, int y) { return colour_at(image, x, y, 255, 204, 102); }
+bool ball_at(const Image& image, int x, int y) { return colour_at(image, x, y, 140, 178, 242); }
 
 bool cloth_near(const Image& image, int x, int y)
 {
@@ -349,13 +351,6 @@ int lowest_cloth_row(const Image& image)  // 480 with no cloth
             if (cloth_at(image, x, y))
                 return y;
     return 480;
-}
-
-// The balls are drawn in (0.55, 0.7, 0.95).
-bool ball_at(const Image& image, int x, int y)
-{
-    const unsigned char* p = &image[(size_t(479 - y) * 640 + x) * 3];
-    return std::abs(p[0] - 140) <= 2 && std::abs(p[1] - 178) <= 2 && std::abs(p[2] - 242) <= 2;
 }
 
 // Some ball lies under the cloth, in the same column.

@@ -127,14 +127,20 @@ function mismatches(image, frame) {
 }
 const clamp = (v, most) => Math.min(Math.max(v, 0), most);
 
-// The cloth's threads are drawn in (1, 0.8, 0.4); (x, y) in window pixels, y up.
+// A colour (r, g, b) at (x, y) in window pixels, y up; nothing lies outside the window.
+function colourAt(image, x, y, [r, g, b]) {
+  if (x < 0 || x >= 640 || y < 0 || y >= 480) return false;
+  const p = ((479 - y) * 640 + x) * 3, rgb = image.rgb;
+  return Math.abs(rgb[p] - r) <= 2 && Math.abs(rgb[p + 1] - g) <= 2 && Math.abs(rgb[p + 2] - b) <= 2;
+}
+// The programs' cloth threads are drawn in (1, 0.8, 0.4), penshell-cloth's
+// balls in (0.55, 0.7, 0.95), springs.html's balls in (112, 144, 192).
+const clothAt = (image, x, y) => colourAt(image, x, y, [255, 204, 102]);
+const ballAt = (image, x, y) => colourAt(image, x, y, [140, 178, 242]);
+
 function clothNear(image, x, y) {
-  for (let j = Math.max(y - 6, 0); j <= Math.min(y + 6, 479); ++j)
-    for (let i = Math.max(x - 6, 0); i <= Math.min(x + 6, 639); ++i) {
-      const p = ((479 - j) * 640 + i) * 3, rgb = image.rgb;
-      if (Math.abs(rgb[p] - 255) <= 2 && Math.abs(rgb[p + 1] - 204) <= 2 && Math.abs(rgb[p + 2] - 102) <= 2)
-        return true;
-    }
+  for (let j = y - 6; j <= y + 6; ++j)
+    for (let i = x - 6; i <= x + 6; ++i) if (clothAt(image, i, j)) return true;
   return false;
 }
 
@@ -151,22 +157,12 @@ function clothGap(before, after) {
   return gap;
 }
 
-// springs.html's balls are drawn in (112, 144, 192).
+// springs.html's balls: how many pixels show them.
 function ballPixels(image) {
   let seen = 0;
-  for (let p = 0; p < image.rgb.length; p += 3)
-    seen += Math.abs(image.rgb[p] - 112) <= 2 && Math.abs(image.rgb[p + 1] - 144) <= 2 && Math.abs(image.rgb[p + 2] - 192) <= 2;
+  for (let y = 0; y < 480; ++y)
+    for (let x = 0; x < 640; ++x) seen += colourAt(image, x, y, [112, 144, 192]);
   return seen;
-}
-
-// The balls are drawn in (0.55, 0.7, 0.95).
-function clothAt(image, x, y) {
-  const p = ((479 - y) * 640 + x) * 3, rgb = image.rgb;
-  return Math.abs(rgb[p] - 255) <= 2 && Math.abs(rgb[p + 1] - 204) <= 2 && Math.abs(rgb[p + 2] - 102) <= 2;
-}
-function ballAt(image, x, y) {
-  const p = ((479 - y) * 640 + x) * 3, rgb = image.rgb;
-  return Math.abs(rgb[p] - 140) <= 2 && Math.abs(rgb[p + 1] - 178) <= 2 && Math.abs(rgb[p + 2] - 242) <= 2;
 }
 
 // Some ball under the cloth, in the same column.
