@@ -75,8 +75,10 @@
   // pointer's lock at that moment, and the first one from the canvas's corner:
   // a motion queued just before the lock changes, or the first, would jump or
   // be lost. Each motion is measured here as it arrives instead: locked, by
-  // the browser's movement; free, from the last position over the canvas (in
-  // canvas pixels), the first motion there being none.
+  // the browser's movement; free, from the pointer's last position in the
+  // page, in canvas pixels, the first motion there being none. A canvas that
+  // moves under a still pointer (the page scrolled, resized or out of full
+  // screen) is no motion.
   let last = null;
   function measure(event) {
     if (document.pointerLockElement === canvas) {
@@ -85,10 +87,12 @@
       return;
     }
     const rect = canvas.getBoundingClientRect();
-    const x = (event.clientX - rect.left) * canvas.width / rect.width;
-    const y = (event.clientY - rect.top) * canvas.height / rect.height;
-    if (event.type === 'mousemove') event.penshellMotion = last ? [x - last[0], y - last[1]] : [0, 0];
-    last = [x, y];
+    if (event.type === 'mousemove' && last)
+      event.penshellMotion = [(event.clientX - last[0]) * canvas.width / rect.width,
+        (event.clientY - last[1]) * canvas.height / rect.height];
+    else if (event.type === 'mousemove')
+      event.penshellMotion = [0, 0];
+    last = [event.clientX, event.clientY];
   }
   ['mousemove', 'mousedown', 'mouseup'].forEach(function (type) {
     window.addEventListener(type, measure, true);

@@ -21,8 +21,9 @@ if (buildPath.startsWith('..') || path.isAbsolute(buildPath)) throw new Error(bu
 // Steps: e enters the canvas (a first motion, at its middle), mDX,DY moves
 // by that many pixels (y down, as the browser counts; *N repeats, and
 // A+B*N repeats A then B), c clicks, p and r press and release the left
-// button, R clicks the right one, wMS waits, s keeps a snapshot of the
-// canvas, x presses Escape, k presses a key. Steps wait for states instead of
+// button, R clicks the right one, wMS waits, yDY scrolls the page by DY pixels
+// (and waits two frames), s keeps a snapshot of the canvas, x presses Escape,
+// k presses a key. Steps wait for states instead of
 // times: fN for N frames more (of a page that counts them), n until the
 // cloth is near the pen, g until it has gone from there, t until the title
 // says threads are torn, T until it says none are.
@@ -37,6 +38,9 @@ const scenarios = [
     steps: 'e m-30,40 k', pen: [290, 200], red: true, status: 0 },
   { name: 'inexact option words are ignored', page: 'penshell.html',
     query: '?--red&-RED&red&-reds&-F&f&-ff&-f%20&', steps: 'e c m5,5 k', pen: [325, 235], status: 0 },
+  // The page scrolled under a still pointer moves no pen: motion is the pointer's.
+  { name: 'a free pointer: scrolling the page under it is no motion', page: 'penshell.html',
+    viewport: [800, 560], steps: 'e m10,-7 y30 m5,5 k', pen: [335, 242], status: 0 },
   // Freed, the pointer shows where it was locked: its first motion there does not jump either.
   { name: 'a click locks the pointer: motion past the edge; Escape frees it and goes on',
     page: 'penshell.html', steps: 'e c m400,0 m0,300 m-390,-290 x e m4,-6 k', pen: [334, 236], locks: true,
@@ -397,6 +401,10 @@ async function run(s, engine, url, browsers) {
           expect(near === (word === 'n'), word === 'n' ? 'the cloth does not follow the pen' : 'the cloth was not let go');
         }
         else if (word[0] === 'w') await page.waitForTimeout(Number(word.slice(1)));
+        else if (word[0] === 'y') {
+          const frames = await page.evaluate((dy) => (window.scrollBy(0, dy), window.penshellFrames), Number(word.slice(1)));
+          await page.waitForFunction(`window.scrollY > 0 && (${framesDrawn})() >= ${frames + 2}`, null, { timeout: 10000 });
+        }
         else if (word === 's') snapshots.push(decodePng(await page.locator('canvas').screenshot()));
         else if (word === 'x') {
           await page.keyboard.press('Escape');
