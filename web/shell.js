@@ -86,12 +86,11 @@
       event.penshellMotion = [event.movementX, event.movementY];
       return;
     }
-    const rect = canvas.getBoundingClientRect();
-    if (event.type === 'mousemove' && last)
-      event.penshellMotion = [(event.clientX - last[0]) * canvas.width / rect.width,
-        (event.clientY - last[1]) * canvas.height / rect.height];
-    else if (event.type === 'mousemove')
-      event.penshellMotion = [0, 0];
+    if (event.type === 'mousemove') {
+      const rect = canvas.getBoundingClientRect();
+      event.penshellMotion = last ? [(event.clientX - last[0]) * canvas.width / rect.width,
+        (event.clientY - last[1]) * canvas.height / rect.height] : [0, 0];
+    }
     last = [event.clientX, event.clientY];
   }
   ['mousemove', 'mousedown', 'mouseup'].forEach(function (type) {

@@ -272,6 +272,11 @@ function kernelFaults(variant, out) {
 
 // Frames a page has drawn so far, run in the page.
 const framesDrawn = () => window.penshellFrames ?? window.springs.steps;
+// Waits until `count` frames more than now are drawn.
+async function framesMore(page, count) {
+  const frames = await page.evaluate(framesDrawn) + count;
+  await page.waitForFunction(`(${framesDrawn})() >= ${frames}`, null, { timeout: 60000 });
+}
 
 // The page counts the mouse's motions as they reach it.
 const countMotions = () => window.addEventListener('mousemove', () => { window.checkMotions = (window.checkMotions || 0) + 1; }, true);
@@ -381,15 +386,13 @@ async function run(s, engine, url, browsers) {
             .then(() => true, () => false);
           if (s.locks || s.full) expect(given, s.full ? 'the click did not take the pointer and the screen'
             : 'the click did not lock the pointer');
-          const frames = await page.evaluate(framesDrawn) + 2;
-          await page.waitForFunction(`(${framesDrawn})() >= ${frames}`, null, { timeout: 60000 });
+          await framesMore(page, 2);
         } else if (word === 'p') await page.mouse.down();
         else if (word === 'r') await page.mouse.up();
         else if (word === 'R') await page.mouse.click(at[0], at[1], { button: 'right' });
         else if (word[0] === 'f') {
           // The programs' pages count frames, springs.html its steps.
-          const frames = await page.evaluate(framesDrawn) + Number(word.slice(1));
-          await page.waitForFunction(`(${framesDrawn})() >= ${frames}`, null, { timeout: 60000 });
+          await framesMore(page, Number(word.slice(1)));
         } else if (word === 't' || word === 'T')
           await page.waitForFunction((torn) => /torn/.test(document.title) === torn, word === 't',
             { timeout: 10000 }).catch(() => expect(false, word === 't' ? 'nothing torn' : 'threads still torn'));
@@ -403,8 +406,9 @@ async function run(s, engine, url, browsers) {
         }
         else if (word[0] === 'w') await page.waitForTimeout(Number(word.slice(1)));
         else if (word[0] === 'y') {
-          const frames = await page.evaluate((dy) => (window.scrollBy(0, dy), window.penshellFrames), Number(word.slice(1)));
-          await page.waitForFunction(`window.scrollY > 0 && (${framesDrawn})() >= ${frames + 2}`, null, { timeout: 10000 });
+          await page.evaluate((dy) => window.scrollBy(0, dy), Number(word.slice(1)));
+          expect(await page.evaluate(() => window.scrollY > 0), 'the page did not scroll');
+          await framesMore(page, 2);
         }
         else if (word === 's') snapshots.push(decodePng(await page.locator('canvas').screenshot()));
         else if (word === 'x') {
