@@ -78,12 +78,21 @@
   // the browser's movement; free, from the pointer's last position in the
   // page, in canvas pixels, the first motion there being none. A canvas that
   // moves under a still pointer (the page scrolled, resized or out of full
-  // screen) is no motion.
+  // screen) is no motion. Firefox measures a locked pointer against the page,
+  // so that the page moving on the screen under it (full screen hiding the
+  // toolbars) may come as one motion by just that much: it tells where the
+  // page is on the screen, and such a motion is dropped.
   let last = null;
+  let pageAt = null;
   function measure(event) {
+    const wasAt = pageAt;
+    pageAt = window.mozInnerScreenX === undefined ? null : [window.mozInnerScreenX, window.mozInnerScreenY];
     if (document.pointerLockElement === canvas) {
       last = null;
-      event.penshellMotion = [event.movementX, event.movementY];
+      const shift = wasAt && pageAt ? [wasAt[0] - pageAt[0], wasAt[1] - pageAt[1]] : [0, 0];
+      const moved = shift[0] !== 0 || shift[1] !== 0;
+      event.penshellMotion = moved && event.movementX === shift[0] && event.movementY === shift[1] ? [0, 0]
+        : [event.movementX, event.movementY];
       return;
     }
     if (event.type === 'mousemove') {

@@ -22,7 +22,9 @@ if (buildPath.startsWith('..') || path.isAbsolute(buildPath)) throw new Error(bu
 // by that many pixels (y down, as the browser counts; *N repeats, and
 // A+B*N repeats A then B), c clicks, p and r press and release the left
 // button, R clicks the right one, wMS waits, yDY scrolls the page by DY pixels
-// (and waits two frames), s keeps a snapshot of the canvas, x presses Escape,
+// (and waits two frames), hDY moves the page DY pixels up the screen under a
+// locked pointer, told as Firefox tells it (a motion by DY, the page's place
+// on the screen changed), s keeps a snapshot of the canvas, x presses Escape,
 // k presses a key. Steps wait for states instead of
 // times: fN for N frames more (of a page that counts them), n until the
 // cloth is near the pen, g until it has gone from there, t until the title
@@ -45,6 +47,9 @@ const scenarios = [
   { name: 'a click locks the pointer: motion past the edge; Escape frees it and goes on',
     page: 'penshell.html', steps: 'e c m400,0 m0,300 m-390,-290 x e m4,-6 k', pen: [334, 236], locks: true,
     status: 0 },
+  // Firefox may tell full screen hiding its toolbars as such a motion.
+  { name: 'a locked pointer: the page moving on the screen under it is no motion', page: 'penshell.html',
+    steps: 'e c m16,-8 h86 m16,-8 k', pen: [352, 256], locks: true, status: 0 },
   { name: '-f and -red: full screen on the first click, the picture scaled', page: 'penshell.html',
     query: '?-f&-red', viewport: [1024, 768], steps: 'e c m16,-8*2', pen: [352, 256], red: true,
     full: true, status: null },
@@ -408,6 +413,19 @@ async function run(s, engine, url, browsers) {
         else if (word[0] === 'y') {
           await page.evaluate((dy) => window.scrollBy(0, dy), Number(word.slice(1)));
           expect(await page.evaluate(() => window.scrollY > 0), 'the page did not scroll');
+          await framesMore(page, 2);
+        }
+        else if (word[0] === 'h') {
+          // The page's place, as Firefox gives it, first seen with a motion of nothing.
+          await page.evaluate((dy) => {
+            const canvas = document.getElementById('canvas'), x = window.mozInnerScreenX ?? 0;
+            let y = window.mozInnerScreenY ?? 0;
+            Object.defineProperty(window, 'mozInnerScreenX', { configurable: true, get: () => x });
+            Object.defineProperty(window, 'mozInnerScreenY', { configurable: true, get: () => y });
+            canvas.dispatchEvent(new MouseEvent('mousemove', { bubbles: true }));
+            y -= dy;
+            canvas.dispatchEvent(new MouseEvent('mousemove', { bubbles: true, movementY: dy }));
+          }, Number(word.slice(1)));
           await framesMore(page, 2);
         }
         else if (word === 's') snapshots.push(decodePng(await page.locator('canvas').screenshot()));
