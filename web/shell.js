@@ -89,10 +89,9 @@
     pageAt = window.mozInnerScreenX === undefined ? null : [window.mozInnerScreenX, window.mozInnerScreenY];
     if (document.pointerLockElement === canvas) {
       last = null;
-      const shift = wasAt && pageAt ? [wasAt[0] - pageAt[0], wasAt[1] - pageAt[1]] : [0, 0];
-      const moved = shift[0] !== 0 || shift[1] !== 0;
-      event.penshellMotion = moved && event.movementX === shift[0] && event.movementY === shift[1] ? [0, 0]
-        : [event.movementX, event.movementY];
+      const pageMoved = wasAt && pageAt && (event.movementX !== 0 || event.movementY !== 0) &&
+        event.movementX === wasAt[0] - pageAt[0] && event.movementY === wasAt[1] - pageAt[1];
+      event.penshellMotion = pageMoved ? [0, 0] : [event.movementX, event.movementY];
       return;
     }
     if (event.type === 'mousemove') {
